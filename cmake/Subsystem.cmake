@@ -1,0 +1,15 @@
+# One static library per source folder, built from every .cpp in it, so that each subsystem
+# (and its tests) builds on its own.
+function(quillon_subsystem name dir)
+  file(GLOB _sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(_sources)
+    add_library(${name} STATIC ${_sources})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+    set(_scope PUBLIC)
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${ARGN})
+    set(_scope INTERFACE)
+  endif()
+  target_include_directories(${name} ${_scope} ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
+endfunction()

@@ -1,0 +1,84 @@
+// Host objects on the picture path: allocator, media sample, video sink and channel settings.
+// Entries are in slot order; placeholders are never called by the driver.
+#pragma once
+#include <cstdint>
+
+namespace velmora::ipcapture {
+
+// "JPEG" as a little-endian 32-bit number.
+constexpr uint32_t kFormatJpeg = 0x4745504A;
+
+class IMediaSample {
+public:
+    virtual ~IMediaSample() = default;                         // 1
+    virtual void Unused2() {}                                  // 2
+    virtual uint8_t* GetData() = 0;                            // 3
+    virtual uint32_t GetSize() = 0;                            // 4
+    virtual void SetSize(uint32_t size) = 0;                   // 5
+    virtual void Commit() = 0;                                 // 6: called once after SetFormat
+    virtual void Unused7() {}                                  // 7
+    virtual void Unused8() {}                                  // 8
+    virtual void Unused9() {}                                  // 9
+    virtual void Unused10() {}                                 // 10
+    virtual void SetFormat(uint32_t format) = 0;               // 11
+    virtual void Unused12() {}                                 // 12
+    virtual void SetHeight(uint32_t height) = 0;               // 13
+    virtual void Unused14() {}                                 // 14
+    virtual void SetWidth(uint32_t width) = 0;                 // 15
+    virtual void Unused16() {}                                 // 16
+    virtual void SetSizeClass(uint32_t sizeClass) = 0;         // 17
+};
+
+// The host uses a sample only during DeliverSample; the producer releases it afterwards.
+class ISampleAllocator {
+public:
+    virtual ~ISampleAllocator() = default;                     // 1
+    virtual void Unused2() {}                                  // 2
+    virtual IMediaSample* AllocateSample(uint32_t format, uint32_t size,
+                                         const char* sourceName) = 0;  // 3
+    virtual void Unused4() {}                                  // 4
+    virtual void Unused5() {}                                  // 5
+    virtual void Unused6() {}                                  // 6
+    virtual void ReleaseSample(IMediaSample* sample) = 0;      // 7
+};
+
+// One per started channel; both entries are called from the channel's capture thread.
+class IVideoSink {
+public:
+    virtual ~IVideoSink() = default;                           // 1
+    virtual bool DeliverSample(IMediaSample* sample) = 0;      // 2
+    virtual void Unused3() {}                                  // 3
+    virtual void OnSignalLost() = 0;                           // 4
+};
+
+class IResolution {
+public:
+    virtual ~IResolution() = default;                          // 1
+    virtual uint16_t GetWidth() = 0;                           // 2
+    virtual uint16_t GetHeight() = 0;                          // 3
+};
+
+class IVideoFormat {
+public:
+    virtual ~IVideoFormat() = default;                         // 1
+    virtual void Unused2() {}                                  // 2
+    virtual void Unused3() {}                                  // 3
+    virtual IResolution* GetResolution() = 0;                  // 4
+};
+
+class IRateControl {
+public:
+    virtual ~IRateControl() = default;                         // 1
+    virtual uint16_t GetFrameInterval() = 0;                   // 2: ms between pictures
+    virtual void Unused3() {}                                  // 3
+    virtual uint16_t GetQuality() = 0;                         // 4: percent
+};
+
+class IChannelSettings {
+public:
+    virtual ~IChannelSettings() = default;                     // 1
+    virtual IVideoFormat* GetVideoFormat() = 0;                // 2
+    virtual IRateControl* GetRateControl() = 0;                // 3
+};
+
+}  // namespace velmora::ipcapture

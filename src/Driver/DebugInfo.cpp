@@ -1,0 +1,60 @@
+// Message records, level mapping and exact-length formatting.
+#include "Driver/DebugInfo.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Driver/IDriver.h"
+
+namespace velmora {
+
+CDebugInfo::CDebugInfo(uint8_t level, const char* text) : level_(level), text_(nullptr) {
+    if (text && *text) {
+        size_t n = std::strlen(text);
+        text_ = new char[n + 1];
+        std::memcpy(text_, text, n + 1);
+    }
+}
+
+CDebugInfo::~CDebugInfo() { delete[] text_; }
+
+int MapMessageLevel(int level, uint16_t hostMajor, uint16_t hostMinor) {
+    const uint32_t version = uint32_t(hostMajor) << 16 | hostMinor;
+    const uint32_t v5_12 = 5u << 16 | 12u;
+    const uint32_t v6_3 = 6u << 16 | 3u;
+    switch (level) {
+        case kLevelError:
+        case kLevelWarning:
+            return level;
+        case kLevelInfo:
+            return version < v5_12 ? kLevelWarning : kLevelInfo;
+        case kLevelNotice:
+            if (version < v5_12) return kLevelWarning;
+            return version < v6_3 ? kLevelInfo : kLevelNotice;
+        default:
+            return level;
+    }
+}
+
+std::string FormatV(const char* format, va_list args) {
+    if (!format) return {};
+    va_list measure;
+    va_copy(measure, args);
+    int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length <= 0) return {};
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace velmora

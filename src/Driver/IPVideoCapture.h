@@ -1,0 +1,43 @@
+// The video capture object: one slot per channel, owning the channels it starts.
+// The lock guards only the slot table; channels are stopped outside it.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "Channels/CameraChannel.h"
+#include "Thread/FastMutex.h"
+#include "quillon/IPCapture.h"
+
+namespace velmora {
+
+class ICustomCreator;
+
+class CIPVideoCapture : public ipcapture::IIPVideoCaptureEx {
+public:
+    CIPVideoCapture(ICustomCreator* creator, uint32_t channelCount);
+    ~CIPVideoCapture() override;
+
+    uint32_t GetChannelCount() override;
+    bool StartChannel(uint32_t index, ipcapture::IVideoSink* sink, ipcapture::IChannelSettings* settings) override;
+    bool StopChannel(uint32_t index) override;
+    bool ChangeChannel(uint32_t index, ipcapture::IResolution* resolution, uint32_t frameInterval) override;
+    int32_t Reserved3() override { return 0; }
+    bool GetChannelState(uint32_t index, int32_t* state, int32_t* code, char* text, uint32_t textSize) override;
+    bool Reserved4(void*, void*, void*) override { return false; }
+    bool Reserved5(void*, void*, void*) override { return false; }
+    bool Reserved6(void*) override { return false; }
+    bool Reserved7(void*) override { return false; }
+
+    // The channel in a slot (null if none); with remove, the caller takes ownership.
+    ICameraChannel* TakeChannel(uint32_t index, bool remove);
+
+private:
+    ICustomCreator* creator_;
+    CFastMutex lock_;
+    std::vector<ICameraChannel*> slots_;
+};
+
+// Size class of a picture for the host's sample.
+uint32_t PictureSizeClass(uint32_t width, uint32_t height);
+
+}  // namespace velmora

@@ -1,0 +1,38 @@
+// Clock, executable path, module version and socket library: the few system facts the driver reads.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace velmora::platform {
+
+// UTC system time in 100-ns units since 1601-01-01; false when it cannot be read.
+bool SystemTime100ns(uint64_t* value);
+
+// Monotonic milliseconds for measuring durations.
+uint64_t MonotonicMilliseconds();
+
+// Full path of the running executable; empty when unknown.
+std::string ExecutablePath();
+
+// Directory part of the running executable's path, ending in the path separator.
+std::string ExecutableDirectory();
+
+// Product version of a PE module found by its bare file name: beside the executable, then in
+// the current directory. False when absent or without a readable version resource.
+bool ReadModuleProductVersion(const char* fileName, uint16_t version[4]);
+
+// Product version read from a PE image in memory; exposed for tests.
+bool ParseProductVersion(const uint8_t* image, size_t size, uint16_t version[4]);
+
+// Socket library start-up and clean-up (nothing to do on POSIX).
+bool SocketLibraryStartup();
+void SocketLibraryCleanup();
+
+// Component library (COM) initialisation for the calling thread (nothing to do on POSIX).
+bool ComponentLibraryInitialize();
+void ComponentLibraryUninitialize();
+
+// A readable, non-empty regular file.
+bool FileIsReadableAndNonEmpty(const std::string& path);
+
+}  // namespace velmora::platform

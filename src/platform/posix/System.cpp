@@ -1,0 +1,107 @@
+// POSIX system facts: clock, executable path, PE product version, no-op socket and COM start-up.
+#include "platform/System.h"
+
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace velmora::platform {
+
+namespace {
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr uint64_t kEpochDifferenceSeconds = 11644473600ULL;
+// A version resource is small; refuse to read huge files whole.
+constexpr size_t kMaxModuleFileSize = 256u * 1024u * 1024u;
+constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BDu;
+constexpr size_t kFixedFileInfoSize = 52;
+
+uint32_t ReadLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return false;
+    std::streamoff size = in.tellg();
+    if (size <= 0 || static_cast<uint64_t>(size) > kMaxModuleFileSize) return false;
+    data->resize(static_cast<size_t>(size));
+    in.seekg(0);
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(data->data()), size));
+}
+}  // namespace
+
+bool SystemTime100ns(uint64_t* value) {
+    timespec ts{};
+    if (clock_gettime(CLOCK_REALTIME, &ts) != 0 || ts.tv_sec < 0) {
+        *value = 0;
+        return false;
+    }
+    *value = (static_cast<uint64_t>(ts.tv_sec) + kEpochDifferenceSeconds) * 10000000ULL +
+             static_cast<uint64_t>(ts.tv_nsec) / 100;
+    return true;
+}
+
+uint64_t MonotonicMilliseconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
+}
+
+std::string ExecutablePath() {
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    if (n <= 0) return {};
+    return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ExecutableDirectory() {
+    std::string path = ExecutablePath();
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return path.substr(0, slash + 1);
+}
+
+bool ParseProductVersion(const uint8_t* image, size_t size, uint16_t version[4]) {
+    // A PE image: "MZ", then at e_lfanew the "PE\0\0" signature.
+    if (!image || size < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
+    uint32_t peOffset = ReadLe32(image + 0x3C);
+    if (peOffset > size - 4 || std::memcmp(image + peOffset, "PE\0\0", 4) != 0) return false;
+    // VS_FIXEDFILEINFO is DWORD-aligned inside the resource; find it by its signature.
+    for (size_t i = 0; i + kFixedFileInfoSize <= size; i += 4) {
+        if (ReadLe32(image + i) != kFixedFileInfoSignature) continue;
+        uint32_t productMs = ReadLe32(image + i + 16);
+        uint32_t productLs = ReadLe32(image + i + 20);
+        version[0] = static_cast<uint16_t>(productMs >> 16);
+        version[1] = static_cast<uint16_t>(productMs & 0xFFFF);
+        version[2] = static_cast<uint16_t>(productLs >> 16);
+        version[3] = static_cast<uint16_t>(productLs & 0xFFFF);
+        return true;
+    }
+    return false;
+}
+
+bool ReadModuleProductVersion(const char* fileName, uint16_t version[4]) {
+    if (!fileName || !*fileName) return false;
+    std::vector<uint8_t> data;
+    std::string besideExecutable = ExecutableDirectory() + fileName;
+    if (!ReadWholeFile(besideExecutable, &data) && !ReadWholeFile(fileName, &data)) return false;
+    return ParseProductVersion(data.data(), data.size(), version);
+}
+
+bool SocketLibraryStartup() { return true; }
+void SocketLibraryCleanup() {}
+bool ComponentLibraryInitialize() { return true; }
+void ComponentLibraryUninitialize() {}
+
+bool FileIsReadableAndNonEmpty(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
+    return access(path.c_str(), R_OK) == 0;
+}
+
+}  // namespace velmora::platform
