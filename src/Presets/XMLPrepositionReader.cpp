@@ -1,0 +1,113 @@
+// Preset records to and from paths and values of the settings file.
+#include "Presets/XMLPrepositionReader.h"
+
+#include <cstdio>
+
+#include "Presets/WideText.h"
+
+namespace velmora {
+
+namespace {
+constexpr const char* kChannelElement = "PtzChannel";
+constexpr const char* kPrepositionElement = "Preposition";
+constexpr const char* kNameElement = "Name";
+constexpr const char* kSlotElement = "Slot";
+
+std::string FormatNumber(const char* format, uint32_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof(buffer), format, value);
+    return buffer;
+}
+}  // namespace
+
+CXMLPrepositionReader::CXMLPrepositionReader(std::string rootName) : rootName_(std::move(rootName)) {}
+
+CXMLPrepositionReader::~CXMLPrepositionReader() {
+    CFastMutexGuard guard(lock_);
+    while (settings_.Close() != 0) {
+    }
+}
+
+std::string CXMLPrepositionReader::ChannelPath(uint32_t channel) const {
+    // The file counts channels from 1; a 64-bit sum keeps channel 0xFFFFFFFF distinct.
+    char buffer[32];
+    std::snprintf(buffer, sizeof(buffer), "%.2llu", static_cast<unsigned long long>(channel) + 1);
+    return rootName_ + "/" + kChannelElement + buffer;
+}
+
+std::string CXMLPrepositionReader::PrepositionPath(uint32_t channel, uint32_t number, const char* leaf) const {
+    return ChannelPath(channel) + "/" + kPrepositionElement + FormatNumber("%.3u", number) + "/" + leaf;
+}
+
+bool CXMLPrepositionReader::Open(const std::string& fileName) {
+    CFastMutexGuard guard(lock_);
+    if (settings_.Open(fileName) != kXmlOk && !settings_.IsOpen()) {
+        if (settings_.CreateNewFile(rootName_, fileName, true) == 1) settings_.Open(fileName);
+    }
+    autoSave_ = settings_.IsOpen();
+    return autoSave_;
+}
+
+void CXMLPrepositionReader::SetAutoSave(bool on) {
+    CFastMutexGuard guard(lock_);
+    if (autoSave_ == on) return;
+    autoSave_ = on;
+    if (on) settings_.Save();
+}
+
+bool CXMLPrepositionReader::AutoSave() {
+    CFastMutexGuard guard(lock_);
+    return autoSave_;
+}
+
+bool CXMLPrepositionReader::ReadPreposition(uint32_t channel, uint32_t number, PrepositionRecord& record) {
+    CFastMutexGuard guard(lock_);
+    const std::wstring name =
+        settings_.GetValue(L"%ls", xmltext::NarrowToWide(PrepositionPath(channel, number, kNameElement)).c_str());
+    record.name = xmltext::WideToUtf8(name);
+    if (name.empty()) return false;
+    const std::wstring slot =
+        settings_.GetValue(L"%ls", xmltext::NarrowToWide(PrepositionPath(channel, number, kSlotElement)).c_str());
+    uint32_t value = 0;
+    if (!ParseUnsignedLikeScanf(slot, &value)) return false;
+    record.slot = value;
+    return true;
+}
+
+bool CXMLPrepositionReader::WritePreposition(uint32_t channel, uint32_t number, const PrepositionRecord& record) {
+    CFastMutexGuard guard(lock_);
+    bool written = settings_.SetValue(xmltext::NarrowToWide(record.name), L"%ls",
+                                      xmltext::NarrowToWide(PrepositionPath(channel, number, kNameElement)).c_str()) == 1;
+    if (written) {
+        written = settings_.SetValue(xmltext::NarrowToWide(FormatNumber("%u", record.slot)), L"%ls",
+                                     xmltext::NarrowToWide(PrepositionPath(channel, number, kSlotElement)).c_str()) == 1;
+    }
+    if (autoSave_ && written) return settings_.Save();
+    return written;
+}
+
+bool CXMLPrepositionReader::RemoveChannel(uint32_t channel) {
+    CFastMutexGuard guard(lock_);
+    const std::string path = ChannelPath(channel);
+    bool removed = false;
+    if (settings_.NodeExists("%s", path.c_str())) removed = settings_.RemoveNode("%s", path.c_str());
+    if (autoSave_) settings_.Save();
+    return removed;
+}
+
+bool ParseUnsignedLikeScanf(const std::wstring& text, uint32_t* value) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+    uint32_t result = 0;
+    size_t digits = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i, ++digits) {
+        result = result * 10u + static_cast<uint32_t>(text[i] - L'0');
+    }
+    if (digits == 0) return false;
+    *value = negative ? 0u - result : result;
+    return true;
+}
+
+}  // namespace velmora

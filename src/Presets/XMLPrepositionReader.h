@@ -1,0 +1,58 @@
+// CXMLPrepositionReader: the presets of every PTZ channel of one camera type in one XML file,
+// laid out as Root/PtzChannelNN/PrepositionNNN/{Name,Slot} with the value in a "value" attribute.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "Presets/XMLSettingsAPI.h"
+#include "Thread/FastMutex.h"
+
+namespace velmora {
+
+struct PrepositionRecord {
+    std::string name;
+    uint32_t slot = 0;
+};
+
+// Every operation holds the reader's lock for its whole duration, so the PTZ thread and host
+// threads may share one reader. Shared through TSmartPtr<CXMLPrepositionReader>.
+class CXMLPrepositionReader {
+public:
+    explicit CXMLPrepositionReader(std::string rootName);
+    virtual ~CXMLPrepositionReader();
+    CXMLPrepositionReader(const CXMLPrepositionReader&) = delete;
+    CXMLPrepositionReader& operator=(const CXMLPrepositionReader&) = delete;
+
+    // Opens the file in the executable's directory, creating it (declaration and empty root) when
+    // it is missing, empty or not parsable. Auto-save is on exactly when the file ended up open.
+    bool Open(const std::string& fileName);
+    // Switching auto-save on writes the file at once.
+    void SetAutoSave(bool on);
+    bool AutoSave();
+    // False when the name is missing or empty (record.slot untouched) or the slot is not a number.
+    bool ReadPreposition(uint32_t channel, uint32_t number, PrepositionRecord& record);
+    // With auto-save on, the result is that of writing the file.
+    bool WritePreposition(uint32_t channel, uint32_t number, const PrepositionRecord& record);
+    // Removes the channel's element with all its presets; false when it did not exist.
+    bool RemoveChannel(uint32_t channel);
+
+    const std::string& RootName() const { return rootName_; }
+    // The settings layer, for tests and for the file's path.
+    CXMLSettingsAPI& Settings() { return settings_; }
+
+    // Paths as the file holds them; the channel index and preset number are widened, never cut.
+    std::string ChannelPath(uint32_t channel) const;
+    std::string PrepositionPath(uint32_t channel, uint32_t number, const char* leaf) const;
+
+private:
+    std::string rootName_;
+    CFastMutex lock_;
+    CXMLSettingsAPI settings_;
+    bool autoSave_ = false;
+};
+
+// Reads an unsigned decimal number as "%u" does: leading blanks, an optional sign (a minus wraps
+// the value), at least one digit, anything after the digits ignored. Values beyond 32 bits wrap.
+bool ParseUnsignedLikeScanf(const std::wstring& text, uint32_t* value);
+
+}  // namespace velmora
