@@ -1,0 +1,19 @@
+// Sink for the JPEG pictures that the MxPEG converter rebuilds; the MxPEG channel implements it.
+#pragma once
+
+#include <cstdint>
+
+namespace mxm {
+
+// Called synchronously on the parser's thread, from inside MxPEGParser::ProcessBytes.
+// The receiver owns the assembled bytes; the converter keeps no pointer to them after a call returns.
+class ISegmentedStreamReceiver {
+ public:
+  virtual ~ISegmentedStreamReceiver() = default;
+  // The bytes appended since the previous call form one complete JPEG picture of width x height pixels.
+  virtual void FrameComplete(int32_t width, int32_t height) = 0;
+  // Appends the next piece of the picture being assembled; data is valid only during the call.
+  virtual void AppendSegment(const uint8_t* data, uint32_t length) = 0;
+};
+
+}  // namespace mxm

@@ -1,0 +1,148 @@
+// MxPEG table slots and baseline Huffman block decoding (T.81 F.2.2).
+#include "mxm/MxPEGScanDecoderCore.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace mxm {
+
+const std::array<uint8_t, 64> kZigZagToNatural = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+void MxPEGScanDecoderCore::SetQuantTable(int number, const uint8_t* zigzagValues) {
+  number = std::clamp(number, 0, 3);
+  quant_[number].reset();
+  auto table = std::unique_ptr<std::array<uint16_t, 64>>(new (std::nothrow) std::array<uint16_t, 64>);
+  if (!table) return;  // out of memory: the slot stays empty and frames that need it yield nothing
+  for (int k = 0; k < 64; ++k) (*table)[kZigZagToNatural[k]] = zigzagValues[k];
+  quant_[number] = std::move(table);
+}
+
+bool MxPEGScanDecoderCore::SetHuffmanTable(const mxmHuffmanTableId& id, const uint8_t* data) {
+  const int slot = (id.tableClass != 0 ? 4 : 0) + std::clamp(id.tableNumber, 0, 3);
+  trees_[slot].reset();
+  try {
+    trees_[slot] = mxcpcHuffmanTree::Build(data);
+  } catch (const std::bad_alloc&) {
+    trees_[slot].reset();
+  }
+  return trees_[slot] == nullptr;
+}
+
+const mxcpcHuffmanTree* MxPEGScanDecoderCore::HuffmanTree(int tableClass, int number) const {
+  if (number < 0 || number > 3) return nullptr;
+  return trees_[(tableClass != 0 ? 4 : 0) + number].get();
+}
+
+const uint16_t* MxPEGScanDecoderCore::QuantTable(int number) const {
+  if (number < 0 || number > 3 || !quant_[number]) return nullptr;
+  return quant_[number]->data();
+}
+
+void MxPEGScanDecoderCore::BeginScan(const uint8_t* data, uint32_t length) {
+  pos_ = data;
+  end_ = data + length;
+  bitBuffer_ = 0;
+  bitCount_ = 0;
+  atMarker_ = false;
+  padBytes_ = 0;
+}
+
+// Tops the bit buffer up to at least 57 bits while input (or zero padding past a marker) lasts.
+void MxPEGScanDecoderCore::Fill() {
+  while (bitCount_ <= 56) {
+    uint8_t byte = 0;
+    if (!atMarker_) {
+      if (pos_ >= end_) return;
+      byte = *pos_;
+      if (byte == 0xFF) {
+        if (end_ - pos_ >= 2 && pos_[1] == 0x00) {
+          pos_ += 2;  // stuffed 0x00 after a data 0xFF
+        } else {
+          atMarker_ = true;  // end of the entropy-coded data
+          padBytes_ = static_cast<uint32_t>(end_ - pos_);
+          continue;
+        }
+      } else {
+        ++pos_;
+      }
+    } else {
+      if (padBytes_ == 0) return;
+      --padBytes_;
+    }
+    bitBuffer_ = (bitBuffer_ << 8) | byte;
+    bitCount_ += 8;
+  }
+}
+
+int MxPEGScanDecoderCore::DecodeSymbol(const mxcpcHuffmanTree& tree) {
+  constexpr int kBits = mxcpcHuffmanTree::kLookupBits;
+  if (bitCount_ < 16) Fill();
+  if (bitCount_ == 0) return -1;
+  const uint32_t peek = bitCount_ >= kBits
+                            ? static_cast<uint32_t>(bitBuffer_ >> (bitCount_ - kBits)) & ((1u << kBits) - 1)
+                            : static_cast<uint32_t>(bitBuffer_ << (kBits - bitCount_)) & ((1u << kBits) - 1);
+  const mxcpcHuffmanTree::LookupEntry& entry = tree.Lookup(peek);
+  if (entry.length != 0) {
+    if (entry.length > bitCount_) return -1;  // the code needs bits the scan does not have
+    bitCount_ -= entry.length;
+    return entry.symbol;
+  }
+  if (entry.node == mxcpcHuffmanTree::kSentinel || bitCount_ < kBits) return -1;
+  bitCount_ -= kBits;
+  // Codes longer than the lookup: follow the tree bit by bit (at most 7 more levels).
+  int32_t node = entry.node;
+  for (;;) {
+    if (bitCount_ == 0) {
+      Fill();
+      if (bitCount_ == 0) return -1;
+    }
+    --bitCount_;
+    const mxcpcHuffmanTree::Node& n = tree.NodeAt(node);
+    node = ((bitBuffer_ >> bitCount_) & 1u) ? n.right : n.left;
+    if (node == mxcpcHuffmanTree::kSentinel) return -1;
+    if (tree.NodeAt(node).leaf) return tree.NodeAt(node).symbol;
+  }
+}
+
+// EXTEND (T.81 F.2.2.1) of the next `size` bits, size 1..16.
+bool MxPEGScanDecoderCore::Receive(int size, int& value) {
+  if (bitCount_ < size) {
+    Fill();
+    if (bitCount_ < size) return false;
+  }
+  bitCount_ -= size;
+  const int r = static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1));
+  value = r >= (1 << (size - 1)) ? r : r + 1 - (1 << size);
+  return true;
+}
+
+bool MxPEGScanDecoderCore::DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
+                                       int16_t* block) {
+  std::memset(block, 0, 64 * sizeof(int16_t));
+  const int dcSymbol = DecodeSymbol(dc);
+  if (dcSymbol < 0) return false;
+  const int dcSize = dcSymbol & 15;
+  if (dcSize > kMaxDcSize) return false;
+  int diff = 0;
+  if (dcSize != 0 && !Receive(dcSize, diff)) return false;
+  pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
+  block[0] = pred;
+  for (int k = 1; k < 64;) {
+    const int symbol = DecodeSymbol(ac);
+    if (symbol < 0) return false;
+    if (symbol == 0) return true;  // end of block: the rest stays 0
+    const int run = symbol >> 4, size = symbol & 15;
+    if (size > kMaxAcSize || run + 1 > 64 - k) return false;
+    int value = 0;
+    if (size != 0 && !Receive(size, value)) return false;
+    k += run;
+    block[kZigZagToNatural[k++]] = static_cast<int16_t>(value);
+  }
+  return true;
+}
+
+}  // namespace mxm

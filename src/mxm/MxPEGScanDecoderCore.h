@@ -1,0 +1,65 @@
+// Tables of an MxPEG stream (quantisation and Huffman) and the baseline block decoder that reads a
+// frame's entropy-coded scan.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "mxm/mxcpcHuffmanTree.h"
+#include "mxm/mxmHuffmanTableId.h"
+
+namespace mxm {
+
+// Natural (row-major) position of the k-th coefficient in zig-zag order (T.81 Figure A.6).
+extern const std::array<uint8_t, 64> kZigZagToNatural;
+
+// Tables persist from their DQT/DHT segment until replaced and serve every later frame.
+// One instance serves one parser on one thread. No operation throws.
+class MxPEGScanDecoderCore {
+ public:
+  static constexpr int kMaxDcSize = 11;  // largest DC difference category of 8-bit baseline JPEG
+  static constexpr int kMaxAcSize = 10;  // largest AC value category
+
+  MxPEGScanDecoderCore() = default;
+  virtual ~MxPEGScanDecoderCore() = default;
+  MxPEGScanDecoderCore(const MxPEGScanDecoderCore&) = delete;
+  MxPEGScanDecoderCore& operator=(const MxPEGScanDecoderCore&) = delete;
+
+  // number is limited to 0..3; zigzagValues: 64 bytes in zig-zag order.
+  virtual void SetQuantTable(int number, const uint8_t* zigzagValues);
+  // data: 16 code counts followed by the symbols. Returns true when the tree could NOT be built
+  // (the slot is then empty), false on success.
+  virtual bool SetHuffmanTable(const mxmHuffmanTableId& id, const uint8_t* data);
+
+  // Null while the slot is empty. Quantisation tables are in natural order.
+  const mxcpcHuffmanTree* HuffmanTree(int tableClass, int number) const;
+  const uint16_t* QuantTable(int number) const;
+
+ protected:
+  // Scan reader over [data, data + length): bits most significant first, 0x00 after 0xFF skipped.
+  // At a marker (0xFF followed by anything but 0x00) the data ends; the remaining bytes read as zero
+  // bits, and reading past the length fails.
+  void BeginScan(const uint8_t* data, uint32_t length);
+  // Decodes one block into natural order. pred is the component's DC predictor and becomes the
+  // block's DC. False on an invalid code, a value size above the baseline limits, an AC run past
+  // the block's end or a scan that ran out.
+  bool DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block);
+
+ private:
+  void Fill();
+  int DecodeSymbol(const mxcpcHuffmanTree& tree);  // -1 on failure
+  bool Receive(int size, int& value);
+
+  std::array<std::unique_ptr<mxcpcHuffmanTree>, 8> trees_;  // class * 4 + number
+  std::array<std::unique_ptr<std::array<uint16_t, 64>>, 4> quant_;
+
+  const uint8_t* pos_ = nullptr;
+  const uint8_t* end_ = nullptr;
+  uint64_t bitBuffer_ = 0;  // the low bitCount_ bits are unread
+  int bitCount_ = 0;
+  bool atMarker_ = false;
+  uint32_t padBytes_ = 0;   // bytes past the marker that may still be read as zeros
+};
+
+}  // namespace mxm

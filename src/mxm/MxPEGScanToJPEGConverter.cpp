@@ -1,0 +1,206 @@
+// Coefficient store, frame decoding (4:2:0 tiles and 4:2:2 units) and the JPEG picture writer.
+#include "mxm/MxPEGScanToJPEGConverter.h"
+
+#include <cstring>
+#include <functional>
+#include <new>
+
+#include "mxm/BlockTransforms.h"
+
+namespace mxm {
+namespace {
+
+constexpr uint8_t kSoi[] = {0xFF, 0xD8};
+constexpr uint8_t kEoi[] = {0xFF, 0xD9};
+constexpr uint8_t kApp0[] = {0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01,
+                             0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
+constexpr uint8_t kSos[] = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
+
+bool PointerWithin(const uint8_t* p, const uint8_t* begin, const uint8_t* end) {
+  const std::less<const uint8_t*> less;
+  return !less(p, begin) && less(p, end);
+}
+
+}  // namespace
+
+MxPEGScanToJPEGConverter::MxPEGScanToJPEGConverter(ISegmentedStreamReceiver* receiver)
+    : receiver_(receiver),
+      luminance_(EncodingSet::Build(kStdDcLuminance.data(), kStdAcLuminance.data())),
+      chrominance_(EncodingSet::Build(kStdDcChrominance.data(), kStdAcChrominance.data())) {}
+
+MxPEGScanToJPEGConverter::~MxPEGScanToJPEGConverter() = default;
+
+void MxPEGScanToJPEGConverter::SetQuantTable(int number, const uint8_t* zigzagValues) {
+  MxPEGScanDecoderCore::SetQuantTable(number, zigzagValues);
+}
+
+bool MxPEGScanToJPEGConverter::SetHuffmanTable(const mxmHuffmanTableId& id, const uint8_t* data) {
+  return MxPEGScanDecoderCore::SetHuffmanTable(id, data);
+}
+
+void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescriptor& frame) {
+  try {
+    if (frame.componentCount != 3 || !SetUpSlots(frame)) return;
+    if (frame.width < 1 || frame.height < 1 || frame.width > kMaxPictureSide || frame.height > kMaxPictureSide ||
+        frame.tileColumns != (frame.width + 15) / 16 || frame.tileRows != (frame.height + 15) / 16)
+      return;
+    if (!PrepareStore(frame.tileColumns, frame.tileRows)) return;
+    if (frame.scanData == nullptr || frame.scanLength == 0) return;
+    BeginScan(frame.scanData, frame.scanLength);
+    if (!DecodeUnits(frame)) return;
+    WritePicture(frame.width, frame.height);
+  } catch (...) {
+    // Out of memory while growing the entropy buffer, or a receiver that threw: no picture.
+    writer_.Reset();
+  }
+}
+
+bool MxPEGScanToJPEGConverter::SetUpSlots(const mxmUndecodedMxPEGFrameDescriptor& frame) {
+  static constexpr int kComponent420[6] = {0, 0, 0, 0, 1, 2};
+  static constexpr int kComponent422[4] = {0, 0, 1, 2};
+  const bool standard = frame.nonStandardSampling == 0;
+  slotCount_ = standard ? 6 : 4;
+  for (int s = 0; s < slotCount_; ++s) {
+    BlockSlot& slot = slots_[s];
+    slot.component = standard ? kComponent420[s] : kComponent422[s];
+    const mxmComponentRecord& c = frame.components[slot.component];
+    slot.dc = HuffmanTree(0, c.dcTable);
+    slot.ac = HuffmanTree(1, c.acTable);
+    slot.quant = QuantTable(c.quantTable);
+    if (slot.dc == nullptr || slot.ac == nullptr || slot.quant == nullptr) return false;
+  }
+  for (int t = 0; t < 2; ++t)
+    std::memcpy(outputQuant_[t].data(), QuantTable(frame.components[t].quantTable), 64 * sizeof(uint16_t));
+  return true;
+}
+
+// A new store starts as zeros (a uniform mid-grey picture), so no stale memory reaches a picture.
+bool MxPEGScanToJPEGConverter::PrepareStore(int32_t columns, int32_t rows) {
+  if (columns == storeColumns_ && rows == storeRows_) return true;
+  store_.clear();
+  store_.shrink_to_fit();
+  storeColumns_ = storeRows_ = 0;
+  try {
+    store_.assign(static_cast<size_t>(columns) * static_cast<size_t>(rows) * kCoefficientsPerTile, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  storeColumns_ = columns;
+  storeRows_ = rows;
+  return true;
+}
+
+bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescriptor& frame) {
+  int16_t predictors[3] = {0, 0, 0};
+  if (frame.nonStandardSampling != 0) {
+    if (frame.tileMap != nullptr) return false;  // 4:2:2 frames are always complete pictures
+    for (int32_t row = 0; row < storeRows_ * 2; ++row)
+      for (int32_t column = 0; column < storeColumns_; ++column)
+        if (!DecodeUnit422(row, column, predictors)) return false;
+    return true;
+  }
+  // Map bits beyond the frame's bytes read as 0: the tile was not sent.
+  size_t mapBytes = 0;
+  if (frame.tileMap != nullptr && frame.frameData != nullptr &&
+      PointerWithin(frame.tileMap, frame.frameData, frame.frameData + frame.frameLength))
+    mapBytes = static_cast<size_t>(frame.frameData + frame.frameLength - frame.tileMap);
+  const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
+  for (size_t t = 0; t < tiles; ++t) {
+    if (frame.tileMap != nullptr) {
+      const size_t byte = t / 8;
+      if (byte >= mapBytes || (frame.tileMap[byte] & (0x80u >> (t % 8))) == 0) continue;
+    }
+    int16_t* tile = &store_[t * kCoefficientsPerTile];
+    for (int s = 0; s < 6; ++s) {
+      const BlockSlot& slot = slots_[s];
+      if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
+    }
+  }
+  return true;
+}
+
+// A 16x8 unit: two luminance blocks, then one Cb and one Cr block at full vertical chroma resolution.
+bool MxPEGScanToJPEGConverter::DecodeUnit422(int32_t unitRow, int32_t unitColumn, int16_t* predictors) {
+  const bool odd = (unitRow & 1) != 0;
+  int16_t* tile = &store_[(static_cast<size_t>(unitRow / 2) * storeColumns_ + unitColumn) * kCoefficientsPerTile];
+  for (int s = 0; s < 4; ++s) {
+    const BlockSlot& slot = slots_[s];
+    int16_t* target = s < 2 ? tile + ((odd ? 2 : 0) + s) * 64 : tile + (4 + (s - 2)) * 64;
+    int16_t* block = (s >= 2 && odd) ? scratch_ : target;
+    if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], block)) return false;
+    if (s >= 2) ConvertChroma(block, target, slot.quant, odd);
+  }
+  return true;
+}
+
+// 4:2:2 -> 4:2:0 chroma: the upper unit leaves its samples in the store block; the lower unit
+// averages row pairs of both halves into one 8x8 block and turns it back into quantised coefficients.
+void MxPEGScanToJPEGConverter::ConvertChroma(int16_t* block, int16_t* target, const uint16_t* quant, bool oddRow) {
+  for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(block[i] * quant[i]);
+  InverseDctChenWang(block);
+  if (!oddRow) return;
+  for (int r = 0; r < 4; ++r)
+    for (int x = 0; x < 8; ++x) {
+      target[r * 8 + x] = static_cast<int16_t>((target[2 * r * 8 + x] >> 1) + (target[(2 * r + 1) * 8 + x] >> 1));
+    }
+  for (int r = 0; r < 4; ++r)
+    for (int x = 0; x < 8; ++x)
+      target[(4 + r) * 8 + x] = static_cast<int16_t>((block[2 * r * 8 + x] >> 1) + (block[(2 * r + 1) * 8 + x] >> 1));
+  ForwardDctFloat(target);
+  for (int i = 0; i < 64; ++i) {
+    const int q = quant[i] != 0 ? quant[i] : 1;  // a zero divisor from a broken DQT counts as 1
+    target[i] = static_cast<int16_t>(target[i] / q);
+  }
+}
+
+void MxPEGScanToJPEGConverter::Send(const uint8_t* data, uint32_t length) { receiver_->AppendSegment(data, length); }
+
+void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
+  // The scan is coded completely before the first byte goes out, so a failure leaves the receiver
+  // with nothing of this picture.
+  writer_.Reset();
+  int predictors[3] = {0, 0, 0};
+  const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
+  for (size_t t = 0; t < tiles; ++t) {
+    const int16_t* tile = &store_[t * kCoefficientsPerTile];
+    for (int b = 0; b < 4; ++b) writer_.EncodeBlock(tile + b * 64, predictors[0], luminance_);
+    writer_.EncodeBlock(tile + 4 * 64, predictors[1], chrominance_);
+    writer_.EncodeBlock(tile + 5 * 64, predictors[2], chrominance_);
+  }
+  writer_.Finish();
+
+  Send(kSoi, sizeof kSoi);
+  Send(kApp0, sizeof kApp0);
+  for (int t = 0; t < 2; ++t) {
+    const uint8_t header[5] = {0xFF, 0xDB, 0x00, 0x43, static_cast<uint8_t>(t)};
+    uint8_t values[64];
+    for (int k = 0; k < 64; ++k) values[k] = static_cast<uint8_t>(outputQuant_[t][kZigZagToNatural[k]]);
+    Send(header, sizeof header);
+    Send(values, sizeof values);
+  }
+  const uint8_t sof[19] = {0xFF, 0xC0, 0x00, 0x11, 0x08, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
+                           static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), 0x03,
+                           0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01};
+  Send(sof, sizeof sof);
+  const struct {
+    uint8_t id;
+    const uint8_t* data;
+    uint32_t size;
+  } tables[4] = {{0x00, kStdDcLuminance.data(), kStdDcLuminance.size()},
+                 {0x10, kStdAcLuminance.data(), kStdAcLuminance.size()},
+                 {0x01, kStdDcChrominance.data(), kStdDcChrominance.size()},
+                 {0x11, kStdAcChrominance.data(), kStdAcChrominance.size()}};
+  for (const auto& table : tables) {
+    const uint8_t header[5] = {0xFF, 0xC4, static_cast<uint8_t>((table.size + 3) >> 8),
+                               static_cast<uint8_t>(table.size + 3), table.id};
+    Send(header, sizeof header);
+    Send(table.data, table.size);
+  }
+  Send(kSos, sizeof kSos);
+  Send(writer_.Data(), static_cast<uint32_t>(writer_.Size()));
+  Send(kEoi, sizeof kEoi);
+  writer_.Reset();
+  receiver_->FrameComplete(width, height);
+}
+
+}  // namespace mxm

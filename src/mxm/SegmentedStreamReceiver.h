@@ -1,0 +1,4 @@
+// The name under which the MxPEG channel includes the picture sink interface.
+#pragma once
+
+#include "mxm/ISegmentedStreamReceiver.h"
