@@ -71,7 +71,9 @@ void CPrepositionList::Load() {
     order_.clear();
     current_ = -1;
     if (!storage_) return;
-    for (uint32_t index = 0; index < capacity_; ++index) {
+    // Same outcome as reading every index below the capacity; a capacity in the millions (from a
+    // malformed capability text) must not turn opening a channel into millions of lookups.
+    for (uint32_t index : storage_->StoredNumbers(static_cast<uint32_t>(channel_), capacity_)) {
         PrepositionRecord record;
         if (!storage_->ReadPreposition(static_cast<uint32_t>(channel_), index, record)) continue;
         // A hand-edited file may repeat a slot or name one the camera does not have.

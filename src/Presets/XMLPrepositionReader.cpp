@@ -1,7 +1,9 @@
 // Preset records to and from paths and values of the settings file.
 #include "Presets/XMLPrepositionReader.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "Presets/WideText.h"
 
@@ -93,6 +95,25 @@ bool CXMLPrepositionReader::RemoveChannel(uint32_t channel) {
     if (settings_.NodeExists("%s", path.c_str())) removed = settings_.RemoveNode("%s", path.c_str());
     if (autoSave_) settings_.Save();
     return removed;
+}
+
+std::vector<uint32_t> CXMLPrepositionReader::StoredNumbers(uint32_t channel, uint32_t limit) {
+    CFastMutexGuard guard(lock_);
+    const std::string prefix = kPrepositionElement;
+    std::vector<uint32_t> numbers;
+    for (const std::string& name : settings_.ChildElementNames("%s", ChannelPath(channel).c_str())) {
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string digits = name.substr(prefix.size());
+        if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const unsigned long long value = std::stoull(digits);
+        // Only the spelling that ReadPreposition's path produces addresses a preset.
+        if (value >= limit || FormatNumber("%.3u", static_cast<uint32_t>(value)) != digits) continue;
+        numbers.push_back(static_cast<uint32_t>(value));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
 }
 
 bool ParseUnsignedLikeScanf(const std::wstring& text, uint32_t* value) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Presets/XMLSettingsAPI.h"
 #include "Thread/FastMutex.h"
@@ -33,6 +34,9 @@ public:
     bool ReadPreposition(uint32_t channel, uint32_t number, PrepositionRecord& record);
     // With auto-save on, the result is that of writing the file.
     bool WritePreposition(uint32_t channel, uint32_t number, const PrepositionRecord& record);
+    // Preset numbers below limit that the channel's element holds, ascending, each once: exactly
+    // the numbers for which ReadPreposition can succeed, found without trying every number.
+    std::vector<uint32_t> StoredNumbers(uint32_t channel, uint32_t limit);
     // Removes the channel's element with all its presets; false when it did not exist.
     bool RemoveChannel(uint32_t channel);
 

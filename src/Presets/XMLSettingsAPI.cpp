@@ -278,6 +278,19 @@ bool CXMLSettingsAPI::NodeExists(const char* pathFormat, ...) {
     return static_cast<bool>(Select(path));
 }
 
+std::vector<std::string> CXMLSettingsAPI::ChildElementNames(const char* pathFormat, ...) {
+    va_list args;
+    va_start(args, pathFormat);
+    const std::string path = FormatNarrowPath(pathFormat, args);
+    va_end(args);
+    std::vector<std::string> names;
+    CFastMutexGuard valueGuard(valueLock_);
+    for (pugi::xml_node child : Select(path).children()) {
+        if (child.type() == pugi::node_element) names.emplace_back(child.name());
+    }
+    return names;
+}
+
 bool CXMLSettingsAPI::RemoveNode(const char* pathFormat, ...) {
     va_list args;
     va_start(args, pathFormat);

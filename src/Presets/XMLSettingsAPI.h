@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Thread/FastMutex.h"
 
@@ -60,6 +61,14 @@ public:
 #endif
         ;
     bool RemoveNode(const char* pathFormat, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+
+    // Names of the child elements of the element the formatted path selects, in document order;
+    // empty when nothing is selected or the document is closed.
+    std::vector<std::string> ChildElementNames(const char* pathFormat, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
 #endif

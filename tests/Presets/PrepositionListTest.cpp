@@ -331,6 +331,31 @@ TEST(CPrepositionListTest, LoadSkipsGapsDuplicateSlotsAndSlotsBeyondCapacity) {
     EXPECT_EQ(-26, list.AddPreposition("N3"));
 }
 
+TEST(CPrepositionListTest, HugeCapacityLoadsOnlyWhatTheFileHolds) {
+    TempPresetFile file;
+    {
+        CXMLPrepositionReader writer("Mobotix");
+        ASSERT_TRUE(writer.Open(file.Name()));
+        ASSERT_TRUE(writer.WritePreposition(0, 0, {"Low", 7}));
+        ASSERT_TRUE(writer.WritePreposition(0, 4000000, {"High", 4000000000u}));
+    }
+    TSmartPtr<CXMLPrepositionReader> storage(new CXMLPrepositionReader("Mobotix"));
+    ASSERT_TRUE(storage->Open(file.Name()));
+    RecordingComm comm;
+    CPrepositionList list(0);
+    list.SetComm(&comm);
+    list.SetCapacity(0xFFFFFFFFu);  // as a malformed capability text can give
+    list.SetStorage(storage);       // must not try four billion numbers
+    ASSERT_EQ(2, list.GetCount());
+    std::string name;
+    ASSERT_TRUE(list.GetName(1, name));
+    EXPECT_EQ("High", name);
+    // A smaller capacity leaves out the numbers at or above it, as reading each number would.
+    list.SetCapacity(4000000);
+    list.Load();
+    EXPECT_EQ(1, list.GetCount());
+}
+
 TEST(CPrepositionListTest, StorageHandleIsSharedAndReplacedOnlyWhenDifferent) {
     ListOnFile f(4);
     EXPECT_EQ(2, f.storage.HolderCount());

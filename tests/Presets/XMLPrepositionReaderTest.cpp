@@ -180,6 +180,21 @@ TEST(CXMLPrepositionReaderTest, SlotTextIsReadAsPercentU) {
     }
 }
 
+TEST(CXMLPrepositionReaderTest, StoredNumbersAreExactlyTheReadableOnes) {
+    TempPresetFile file;
+    file.Write("<?xml version=\"1.0\" encoding=\"utf-8\"?><Mobotix><PtzChannel01>"
+               "<Preposition002/><Preposition000/><Preposition0001/><Preposition01/><Preposition1000/>"
+               "<Preposition000/><Preposition-01/><PrepositionX/><Other005/><Preposition99999999999/>"
+               "</PtzChannel01></Mobotix>");
+    CXMLPrepositionReader reader("Mobotix");
+    ASSERT_TRUE(reader.Open(file.Name()));
+    // 0001 and 01 are not how number 1 is written; duplicates count once; the limit cuts.
+    EXPECT_EQ((std::vector<uint32_t>{0, 2, 1000}), reader.StoredNumbers(0, 0xFFFFFFFFu));
+    EXPECT_EQ((std::vector<uint32_t>{0, 2}), reader.StoredNumbers(0, 1000));
+    EXPECT_TRUE(reader.StoredNumbers(1, 100).empty());
+    EXPECT_EQ((std::vector<std::string>{"PtzChannel01"}), reader.Settings().ChildElementNames("Mobotix"));
+}
+
 TEST(CXMLPrepositionReaderTest, UnparsableFileIsReplacedByAFreshOne) {
     TempPresetFile file;
     file.Write("this is not xml");
