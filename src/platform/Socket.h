@@ -25,6 +25,9 @@ public:
     // True when data (or a close) is ready within the time-out.
     bool WaitReadable(uint32_t timeoutMs);
     void ShutdownWrite();
+    // Ends both directions without releasing the descriptor; safe while another thread waits on
+    // this socket (its wait then ends), since the descriptor stays valid until Close.
+    void ShutdownBoth();
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     // Peer closed or failed, seen without blocking (for reusing idle connections).

@@ -122,6 +122,10 @@ void TcpSocket::ShutdownWrite() {
     if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
 }
 
+void TcpSocket::ShutdownBoth() {
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
 void TcpSocket::Close() {
     if (fd_ >= 0) {
         ::close(fd_);

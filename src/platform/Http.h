@@ -1,0 +1,102 @@
+// Synchronous HTTP/1.1 client service as opaque handles, shaped after WinHTTP so that a Win32
+// backend maps one call to one call: session -> connection -> request.
+//
+// Contract:
+// - Every handle is closed with HttpCloseHandle; children keep what they need of their parent
+//   alive, so handles may be closed in any order. A closed or unknown handle makes every call fail.
+// - Calls on one request are made by one thread at a time, except HttpCloseHandle, which may be
+//   called from any thread and wakes a call blocked on that request.
+// - Every wait is bounded by the session's connect, send or receive time-out.
+// - Failure is a false result; nothing throws for network or protocol faults. The layer writes no
+//   messages, so credentials never leave it except in the Authorization header they are meant for.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace velmora::platform {
+
+struct HttpObject;
+using HttpHandle = HttpObject*;
+
+// Authentication schemes (bit values as the platform reports them). This layer performs Basic
+// and Digest; the others are named so that callers can state their preference order.
+constexpr uint32_t kHttpAuthBasic = 0x01;
+constexpr uint32_t kHttpAuthNtlm = 0x02;
+constexpr uint32_t kHttpAuthPassport = 0x04;
+constexpr uint32_t kHttpAuthDigest = 0x08;
+constexpr uint32_t kHttpAuthNegotiate = 0x10;
+
+constexpr uint32_t kHttpAuthTargetServer = 0;
+constexpr uint32_t kHttpAuthTargetProxy = 1;
+
+// Request flag: ask caches on the way not to answer (adds no-cache request headers).
+constexpr uint32_t kHttpFlagBypassProxyCache = 0x100;
+
+// Modifiers of HttpAddRequestHeaders.
+constexpr uint32_t kHttpAddHeaderAdd = 0x20000000;      // add when absent
+constexpr uint32_t kHttpAddHeaderReplace = 0x80000000;  // replace when present; alone: fail when absent
+constexpr uint32_t kHttpAddHeaderAddOrReplace = kHttpAddHeaderAdd | kHttpAddHeaderReplace;
+
+// Limits of the layer.
+constexpr uint32_t kHttpDefaultTimeoutMs = 30000;
+constexpr uint32_t kHttpDefaultMaxConnectionsPerServer = 16;
+
+// Session: agent text for the User-Agent header, direct access, synchronous. Null on failure.
+HttpHandle HttpOpenSession(const std::string& agent);
+// Connect, send and receive time-outs in ms (each receive wait, not a whole body).
+bool HttpSetTimeouts(HttpHandle session, uint32_t connectMs, uint32_t sendMs, uint32_t receiveMs);
+// Most simultaneous connections to one host:port; a further request waits for one to be
+// released, at most the connect time-out. At least 1.
+bool HttpSetMaxConnectionsPerServer(HttpHandle session, uint32_t count);
+// Source of the Digest client nonce (cnonce); tests inject a fixed one. Empty function: the
+// default random source. The Win32 backend ignores it.
+bool HttpSetNonceSource(HttpHandle session, std::function<std::string()> source);
+
+// Names the server; no network traffic yet. Null on failure (empty host, port 0).
+HttpHandle HttpConnect(HttpHandle session, const std::string& host, uint16_t port);
+
+// A request on the connection; verb and path must be non-empty and free of spaces and line
+// breaks. flags: kHttpFlagBypassProxyCache or 0.
+HttpHandle HttpOpenRequest(HttpHandle connection, const std::string& verb, const std::string& path, uint32_t flags);
+
+// Credentials for the next send of this request. Basic is sent at once; Digest is sent once the
+// session has seen a Digest challenge from this server (target), and a 401/407 carrying a new or
+// stale challenge to a request that holds Digest credentials is answered once inside
+// HttpReceiveResponse. Only Basic and Digest are accepted.
+bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const std::string& user,
+                        const std::string& password);
+
+// One or more "Name: value" lines separated by CR LF. modifiers: see kHttpAddHeader*. A header
+// set here overrides the layer's own header of the same name, except the message framing
+// (Content-Length, Transfer-Encoding), which the layer owns. False on a malformed line.
+bool HttpAddRequestHeaders(HttpHandle request, const std::string& lines, uint32_t modifiers);
+
+// Sends the request head and bodySize bytes of body. totalLength (>= bodySize) is the declared
+// body length; the rest follows through HttpWriteData before the response can be received.
+bool HttpSendRequest(HttpHandle request, const void* body, uint32_t bodySize, uint32_t totalLength);
+// Further body bytes; fails (writing nothing) when they would pass the declared length.
+bool HttpWriteData(HttpHandle request, const void* data, uint32_t size, uint32_t* written);
+// Waits for the status line and headers (interim 1xx responses are skipped).
+bool HttpReceiveResponse(HttpHandle request);
+
+// Numeric status code and Content-Length of the received response; false when absent or not a
+// number that fits.
+bool HttpQueryStatusCode(HttpHandle request, uint32_t* code);
+bool HttpQueryContentLength(HttpHandle request, uint32_t* length);
+// Value of a response header (the first one with the name, case-insensitive).
+bool HttpQueryHeader(HttpHandle request, const std::string& name, std::string* value);
+// For a 401 (server) or 407 (proxy) response: the schemes of this layer that the challenges
+// offer, the first of them in the server's order, and the target. False when the response is
+// not a challenge or offers no scheme this layer performs.
+bool HttpQueryAuthSchemes(HttpHandle request, uint32_t* supported, uint32_t* first, uint32_t* target);
+
+// Bytes that can be read without waiting; blocks until data arrives, the body ends (0) or the
+// receive time-out passes (false).
+bool HttpQueryDataAvailable(HttpHandle request, uint32_t* available);
+// Reads up to size body bytes; 0 bytes read with true means the body has ended.
+bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* read);
+
+bool HttpCloseHandle(HttpHandle handle);
+
+}  // namespace velmora::platform

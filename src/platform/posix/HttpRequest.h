@@ -1,0 +1,109 @@
+// One HTTP request of the POSIX HTTP layer: builds and sends the head and body, receives the
+// response head, decodes the body (length, chunked, until close) and answers Digest challenges.
+//
+// A request is sent once. Its operations are made by one thread at a time (the handle layer
+// serialises them); Close may come from any thread and wakes a blocked operation. The socket
+// goes back to the session's pool as soon as the body has been read to its end on a persistent
+// connection; otherwise it is closed.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Socket.h"
+#include "platform/posix/HttpParser.h"
+#include "platform/posix/HttpSession.h"
+
+namespace velmora::platform::http {
+
+// Bytes received per read into the request's buffer, and the buffer (a head plus one read).
+constexpr size_t kReceiveChunkBytes = 64 * 1024;
+constexpr size_t kReceiveBufferBytes = kMaxHeaderBlockBytes + kReceiveChunkBytes;
+// Interim (1xx) responses skipped before the final one.
+constexpr int kMaxInterimResponses = 8;
+// Digest challenges answered inside one ReceiveResponse (a stale nonce, or none known yet).
+constexpr int kMaxDigestResends = 1;
+// A request body up to this size goes out in the same send as the head.
+constexpr size_t kCoalescedBodyBytes = 16 * 1024;
+
+class Request {
+public:
+    Request(std::shared_ptr<Session> session, ServerAddress server, std::string verb, std::string path,
+            uint32_t flags);
+    ~Request();
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    bool SetCredentials(uint32_t target, uint32_t scheme, const std::string& user, const std::string& password);
+    bool AddHeaders(const std::string& lines, uint32_t modifiers);
+    bool Send(const void* body, uint32_t bodySize, uint32_t totalLength);
+    bool Write(const void* data, uint32_t size, uint32_t* written);
+    bool ReceiveResponse();
+    bool StatusCode(uint32_t* code);
+    bool ContentLength(uint32_t* length);
+    bool Header(const std::string& name, std::string* value);
+    bool AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target);
+    bool DataAvailable(uint32_t* available);
+    bool Read(void* buffer, uint32_t size, uint32_t* read);
+    // Any thread: later operations fail, and one in progress is woken by shutting the socket.
+    void Close();
+
+private:
+    enum class State { Created, SendingBody, Sent, ReadingBody, Finished, Failed };
+
+    bool AddHeaderLine(std::string_view line, uint32_t modifiers);
+    std::string BuildHead();
+    bool Transmit();
+    bool ReadHead();
+    bool ShouldAnswerDigest();
+    void LearnChallenges();
+    uint64_t UsableBytes();
+    bool BodyComplete() const;
+    void FinishBody();
+    void TryFinishFromBuffer();
+    long ReceiveMore();
+    bool Fail();
+    bool AttachSocket(TcpSocket socket, bool reused);
+    void DropSocket(bool reusable);
+    bool IdempotentVerb() const;
+
+    const std::shared_ptr<Session> session_;
+    const ServerAddress server_;
+    const std::string verb_;
+    const std::string path_;
+    std::vector<HeaderField> headers_;
+
+    bool hasCredentials_ = false;
+    uint32_t authTarget_ = kHttpAuthTargetServer;
+    uint32_t authScheme_ = 0;
+    std::string user_;
+    std::string password_;
+    bool digestSent_ = false;
+
+    std::vector<uint8_t> body_;  // the body given to Send, kept for a resend
+    uint64_t total_ = 0;
+    uint64_t sent_ = 0;
+    State state_ = State::Created;
+
+    std::mutex opMutex_;  // one operation at a time
+    std::mutex socketMutex_;  // guards replacing socket_ against Close
+    std::atomic<bool> closed_{false};
+    bool aborted_ = false;  // under socketMutex_
+    TcpSocket socket_;
+    bool reused_ = false;
+    uint64_t responseBytes_ = 0;  // received on this connection for this request
+
+    std::vector<uint8_t> buffer_;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    ResponseHead head_;
+    bool haveHead_ = false;
+    BodyFraming framing_;
+    uint64_t remaining_ = 0;  // BodyKind::Length
+    ChunkedDecoder chunked_;
+};
+
+}  // namespace velmora::platform::http
