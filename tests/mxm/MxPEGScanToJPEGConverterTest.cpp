@@ -6,7 +6,11 @@
 
 #include "MxpegTestSupport.h"
 #include "mxm/MxPEGParser.h"
+#include "mxpegenc/BitSink.h"
 #include "mxpegenc/SyntheticScene.h"
+#include "MxpegFrameBuilder.h"
+
+#include <algorithm>
 
 using mxmtest::CollectingReceiver;
 using mxmtest::DecodeJpeg;
@@ -79,4 +83,308 @@ TEST(MxPEGScanToJPEGConverterTest, PicturesMatchReferenceAt2048x1536BothTables) 
 
 TEST(MxPEGScanToJPEGConverterTest, PicturesMatchReferenceWhenSizeIsNotTileAligned) {
   ExpectPixelExactStream({700, 486, mxpegenc::HuffmanMode::kStandard, 5});
+}
+
+namespace {
+
+using Block = std::array<int16_t, 64>;
+
+// Parser + receiver pair that converts whole frames: each Feed of a frame is followed by a lone SOI.
+struct Harness {
+  CollectingReceiver receiver;
+  mxm::MxPEGParser parser{&receiver};
+
+  // Feeds the frame and an SOI; returns the number of pictures that resulted (0 or 1).
+  size_t Convert(const std::vector<uint8_t>& frame) {
+    const size_t before = receiver.pictures.size();
+    EXPECT_TRUE(parser.Feed(frame.data(), static_cast<uint32_t>(frame.size())));
+    EXPECT_TRUE(parser.Feed(mxmtest::Soi().data(), 2));
+    EXPECT_FALSE(parser.IsDiscarding());
+    return receiver.pictures.size() - before;
+  }
+  const std::vector<uint8_t>& Last() const { return receiver.pictures.back().jpeg; }
+};
+
+Block DcBlock(int dc) {
+  Block b{};
+  b[0] = static_cast<int16_t>(dc);
+  return b;
+}
+
+}  // namespace
+
+TEST(MxPEGScanToJPEGConverterTest, OneChangedTileChangesOnlyThatTile) {
+  mxpegenc::MxpegEncoder encoder;
+  mxpegenc::SyntheticScene scene(3, {0, false, 6});
+  mxpegenc::YCbCrPicture picture = scene.Render(0, 320, 240);
+  Harness h;
+  ASSERT_EQ(h.Convert(encoder.EncodeFrame(picture, "", 0)), 1u);
+  // Tile (5, 7): paint a bright square into its luminance.
+  for (int y = 7 * 16 + 2; y < 7 * 16 + 14; ++y)
+    for (int x = 5 * 16 + 2; x < 5 * 16 + 14; ++x) picture.y[static_cast<size_t>(y) * 320 + x] = 250;
+  ASSERT_EQ(h.Convert(encoder.EncodeFrame(picture, "", 1)), 1u);
+  ASSERT_FALSE(encoder.LastFrame().full);
+  ASSERT_EQ(encoder.LastFrame().tilesSent, 1);
+  const Decoded first = DecodeJpeg(h.receiver.pictures[0].jpeg);
+  const Decoded second = DecodeJpeg(h.receiver.pictures[1].jpeg);
+  ASSERT_TRUE(first.ok && second.ok);
+  int changedInside = 0, changedOutside = 0;
+  for (int y = 0; y < 240; ++y)
+    for (int x = 0; x < 320; ++x) {
+      const size_t i = (static_cast<size_t>(y) * 320 + x) * 3;
+      const bool differs = first.pixels[i] != second.pixels[i] || first.pixels[i + 1] != second.pixels[i + 1] ||
+                           first.pixels[i + 2] != second.pixels[i + 2];
+      // Chroma upsampling reaches one pixel across the tile border.
+      const bool inside = x >= 5 * 16 - 1 && x < 6 * 16 + 1 && y >= 7 * 16 - 1 && y < 8 * 16 + 1;
+      (inside ? changedInside : changedOutside) += differs ? 1 : 0;
+    }
+  EXPECT_GT(changedInside, 100);
+  EXPECT_EQ(changedOutside, 0);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, FrameWithoutTilesRepeatsTheStoredPictureAndIdenticalFramesMatchBytewise) {
+  mxpegenc::MxpegEncoder encoder;
+  mxpegenc::SyntheticScene scene(5);
+  const mxpegenc::YCbCrPicture picture = scene.Render(4, 256, 192);
+  Harness h;
+  ASSERT_EQ(h.Convert(encoder.EncodeFrame(picture, "", 0)), 1u);
+  ASSERT_EQ(h.Convert(encoder.EncodeFrame(picture, "", 1)), 1u);  // nothing changed: empty tile map
+  ASSERT_FALSE(encoder.LastFrame().full);
+  ASSERT_EQ(encoder.LastFrame().tilesSent, 0);
+  encoder.ForceFullFrame();
+  ASSERT_EQ(h.Convert(encoder.EncodeFrame(picture, "", 2)), 1u);  // the same picture as a full frame
+  ASSERT_TRUE(encoder.LastFrame().full);
+  EXPECT_EQ(h.receiver.pictures[0].jpeg, h.receiver.pictures[1].jpeg);
+  EXPECT_EQ(h.receiver.pictures[0].jpeg, h.receiver.pictures[2].jpeg);
+  EXPECT_EQ(DecodeJpeg(h.receiver.pictures[1].jpeg).warnings, 0);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, SizeChangeWithinTheTileGridKeepsTheStoreAndNewGridStartsMidGrey) {
+  mxpegenc::MxpegEncoder big;
+  mxpegenc::SyntheticScene scene(9);
+  const mxpegenc::YCbCrPicture picture = scene.Render(2, 704, 576);
+  Harness h;
+  ASSERT_EQ(h.Convert(big.EncodeFrame(picture, "", 0)), 1u);
+  const int16_t* storeBefore = h.parser.Converter().CoefficientStore().data();
+  // The next frame of the same encoder sends no tile; its header now says 700 wide (same 44 columns).
+  std::vector<uint8_t> frame = big.EncodeFrame(picture, "", 1);
+  ASSERT_EQ(big.LastFrame().tilesSent, 0);
+  bool patched = false;
+  for (size_t i = 0; i + 9 < frame.size() && !patched; ++i)
+    if (frame[i] == 0xFF && frame[i + 1] == 0xC0) {
+      frame[i + 7] = 700 >> 8, frame[i + 8] = 700 & 0xFF, patched = true;
+    }
+  ASSERT_TRUE(patched);
+  ASSERT_EQ(h.Convert(frame), 1u);
+  EXPECT_EQ(h.parser.Converter().CoefficientStore().data(), storeBefore);
+  EXPECT_EQ(h.parser.Converter().StoreTileColumns(), 44);
+  const Decoded cropped = DecodeJpeg(h.Last());
+  const Decoded want = DecodeJpeg(mxmtest::ReferenceJpegFromStore(big.CurrentCoefficients(), 700, 576,
+                                                                  big.QuantTable(0), big.QuantTable(1)));
+  ASSERT_TRUE(cropped.ok && want.ok);
+  EXPECT_EQ(cropped.width, 700);
+  EXPECT_TRUE(cropped.pixels == want.pixels);
+
+  // A 320x240 stream's empty frame on the old tables: new grid, new store, nothing sent -> mid-grey.
+  mxpegenc::MxpegEncoder small;
+  const mxpegenc::YCbCrPicture smallPicture = scene.Render(1, 320, 240);
+  small.EncodeFrame(smallPicture, "", 0);
+  ASSERT_EQ(h.Convert(small.EncodeFrame(smallPicture, "", 1)), 1u);
+  ASSERT_EQ(small.LastFrame().tilesSent, 0);
+  EXPECT_EQ(h.parser.Converter().StoreTileColumns(), 20);
+  const Decoded grey = DecodeJpeg(h.Last());
+  ASSERT_TRUE(grey.ok);
+  ASSERT_EQ(grey.pixels.size(), 320u * 240u * 3u);
+  EXPECT_TRUE(std::all_of(grey.pixels.begin(), grey.pixels.end(), [](uint8_t v) { return v == 128; }));
+}
+
+TEST(MxPEGScanToJPEGConverterTest, FourTwoTwoFrameBecomesFourTwoZeroPictureOfSameSize) {
+  mxpegenc::EncoderOptions options;
+  options.fullFrames422 = true;
+  options.quality = 90;
+  mxpegenc::MxpegEncoder encoder(options);
+  mxpegenc::SyntheticScene scene(11, {3, true, 0});
+  const std::vector<uint8_t> rgb = scene.RenderRgb(3, 320, 240);
+  const auto source = mxpegenc::YCbCrPicture::FromRgb(rgb.data(), 320, 240, 320 * 3, mxpegenc::ChromaSampling::k422);
+  Harness h;
+  const std::vector<uint8_t> frame = encoder.EncodeFrame(source, "", 0);
+  ASSERT_TRUE(encoder.LastFrame().sampling422);
+  ASSERT_EQ(h.Convert(frame), 1u);
+  const Decoded got = DecodeJpeg(h.Last());
+  ASSERT_TRUE(got.ok) << got.error;
+  EXPECT_EQ(got.warnings, 0);
+  EXPECT_EQ(got.width, 320);
+  EXPECT_EQ(got.height, 240);
+  EXPECT_EQ(got.hSampling[0], 2);
+  EXPECT_EQ(got.vSampling[0], 2);
+  EXPECT_EQ(got.hSampling[1], 1);
+  EXPECT_EQ(got.vSampling[1], 1);
+  EXPECT_GE(mxmtest::Psnr(got.pixels, rgb), 30.0);
+  // Its luminance is exactly the encoder's: only chroma went through the conversion.
+  const Decoded reference = DecodeJpeg(mxmtest::ReferenceJpeg(encoder));
+  ASSERT_TRUE(reference.ok);
+  EXPECT_GE(mxmtest::Psnr(got.pixels, reference.pixels), 35.0);
+
+  // The same frame with a tile map yields nothing.
+  std::vector<uint8_t> mapped = frame;
+  std::vector<uint8_t> mxm = {0xFF, 0xFE, 0x00, 0x10, 'M', 'X', 'M', 0, 20, 0, 15, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  mapped.insert(mapped.begin() + 2, mxm.begin(), mxm.end());
+  EXPECT_EQ(h.Convert(mapped), 0u);
+  // And the stream goes on: the next good frame converts.
+  EXPECT_EQ(h.Convert(frame), 1u);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, OversizedDcDifferenceIsLimitedInsteadOfDroppingTheBlock) {
+  // Frame 1: two tiles, all luminance DC -1000. Frame 2 sends only tile 1 with DC +1100, so the output
+  // scan needs a difference of 2100 between tile 0's last and tile 1's first luminance block.
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.width = 32;
+  std::vector<Block> blocks;
+  for (int t = 0; t < 2; ++t)
+    for (int b = 0; b < 6; ++b) blocks.push_back(DcBlock(b < 4 ? -1000 : 0));
+  spec.scan = mxmtest::EncodeScan(blocks, false);
+  Harness h;
+  ASSERT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+  blocks.clear();
+  for (int b = 0; b < 6; ++b) blocks.push_back(DcBlock(b < 4 ? 1100 : 0));
+  spec.scan = mxmtest::EncodeScan(blocks, false);
+  spec.tileMap = std::vector<uint8_t>{0x40};
+  ASSERT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+  std::vector<int16_t> expected = h.parser.Converter().CoefficientStore();
+  ASSERT_EQ(expected[384], 1100);
+  expected[384] = -1000 + 2047;  // the one block whose difference had to be limited
+  const Decoded got = DecodeJpeg(h.Last());
+  std::array<uint16_t, 64> ones;
+  ones.fill(1);
+  const Decoded want = DecodeJpeg(mxmtest::ReferenceJpegFromStore(expected, 32, 16, ones, ones));
+  ASSERT_TRUE(got.ok) << got.error;
+  ASSERT_TRUE(want.ok) << want.error;
+  EXPECT_EQ(got.warnings, 0);
+  EXPECT_TRUE(got.pixels == want.pixels);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, OversizedAcValueFromFourTwoTwoConversionIsLimited) {
+  // Tile 0's upper chroma half is bright (+250 after the inverse DCT), its lower half dark (-250): the
+  // merged 4:2:0 block is a vertical step whose first vertical coefficient is about 1800 at quantiser 1.
+  // Tile 1 keeps the chroma predictor's steps within baseline sizes.
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.sampling422 = true;
+  spec.width = 32;
+  std::vector<Block> blocks;
+  for (int unitRow = 0; unitRow < 2; ++unitRow)
+    for (int tile = 0; tile < 2; ++tile) {
+      blocks.push_back(DcBlock(0));
+      blocks.push_back(DcBlock(0));
+      blocks.push_back(DcBlock(tile == 0 ? (unitRow == 0 ? 2000 : -2000) : 0));
+      blocks.push_back(DcBlock(0));
+    }
+  spec.scan = mxmtest::EncodeScan(blocks, true);
+  Harness h;
+  ASSERT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+  std::vector<int16_t> expected = h.parser.Converter().CoefficientStore();
+  int oversized = 0;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (i % 64 == 0) continue;
+    if (expected[i] > 1023 || expected[i] < -1023) ++oversized;
+    expected[i] = static_cast<int16_t>(std::clamp<int>(expected[i], -1023, 1023));
+  }
+  ASSERT_GT(oversized, 0);
+  const Decoded got = DecodeJpeg(h.Last());
+  std::array<uint16_t, 64> ones;
+  ones.fill(1);
+  const Decoded want = DecodeJpeg(mxmtest::ReferenceJpegFromStore(expected, 32, 16, ones, ones));
+  ASSERT_TRUE(got.ok) << got.error;
+  ASSERT_TRUE(want.ok) << want.error;
+  EXPECT_EQ(got.warnings, 0);
+  EXPECT_TRUE(got.pixels == want.pixels);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, PictureLargerThanTheInitialEntropyBufferIsComplete) {
+  mxpegenc::EncoderOptions options;
+  options.quality = 100;
+  mxpegenc::MxpegEncoder encoder(options);
+  mxpegenc::SyntheticScene scene(13, {3, true, 60});
+  const mxpegenc::YCbCrPicture picture = scene.Render(0, 2048, 1536);
+  Harness h;
+  ASSERT_EQ(h.Convert(encoder.EncodeFrame(picture, "", 0)), 1u);
+  const size_t capacity = h.parser.Converter().EntropyBufferCapacity();
+  EXPECT_GT(h.Last().size(), size_t{1} << 20);
+  EXPECT_GT(capacity, size_t{1} << 20);
+  const Decoded got = DecodeJpeg(h.Last());
+  const Decoded want = DecodeJpeg(mxmtest::ReferenceJpeg(encoder));
+  ASSERT_TRUE(got.ok) << got.error;
+  EXPECT_EQ(got.warnings, 0);
+  EXPECT_TRUE(got.pixels == want.pixels);
+  // The grown buffer is kept for the next picture.
+  encoder.ForceFullFrame();
+  ASSERT_EQ(h.Convert(encoder.EncodeFrame(picture, "", 1)), 1u);
+  EXPECT_EQ(h.parser.Converter().EntropyBufferCapacity(), capacity);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, ValueSizesBeyondBaselineAreDecodingFailures) {
+  // DC table with symbols 0..12 (lengths 4), AC table with 0x00 and 0x0B (size 11).
+  std::vector<uint8_t> dht = {0x00, 0, 0, 0, 13, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (uint8_t s = 0; s <= 12; ++s) dht.push_back(s);
+  const std::vector<uint8_t> ac = {0x10, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x0B};
+  dht.insert(dht.end(), ac.begin(), ac.end());
+  for (uint8_t id : {0x01, 0x11}) {  // chrominance: copies
+    std::vector<uint8_t> copy(dht.begin(), dht.begin() + 30);
+    if (id == 0x11) copy.assign(ac.begin(), ac.end());
+    copy[0] = id;
+    dht.insert(dht.end(), copy.begin(), copy.end());
+  }
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.huffmanSegment = dht;
+  // DC symbol 12 is code 1100 (4 bits), then 12 value bits: too large for a baseline difference.
+  spec.scan = {0xC0, 0x00, 0x0F, 0xFF, 0x00};
+  Harness h;
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u);
+  // DC size 0 (code 0000), then AC symbol 0x0B (code 01) with 11 value bits.
+  spec.scan = {0x05, 0xFF, 0x00, 0xFF, 0x00};
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u);
+  // The same tables with valid sizes work: six blocks of DC size 0 and end of block (0000 00).
+  spec.scan = {0x00, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, PictureTooLargeForAnyCameraYieldsNothingAndStreamGoesOn) {
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.scan = mxmtest::EncodeScan(std::vector<Block>(6, DcBlock(10)), false);
+  Harness h;
+  for (auto [w, h2] : {std::pair{65535, 65535}, std::pair{8200, 16}, std::pair{16, 8193}}) {
+    spec.width = w;
+    spec.height = h2;
+    EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u) << w << "x" << h2;
+  }
+  spec.width = spec.height = 16;
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+  EXPECT_EQ(h.parser.Converter().StoreTileColumns(), 1);
+}
+
+TEST(MxPEGScanToJPEGConverterTest, BrokenFramesYieldNothing) {
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  const auto good = mxmtest::EncodeScan(std::vector<Block>(6, DcBlock(-5)), false);
+  Harness h;
+  // No DHT yet: nothing.
+  spec.writeHuffman = false;
+  spec.scan = good;
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u);
+  spec.writeHuffman = true;
+  // Scan data that runs out in the middle of a block.
+  spec.scan.assign(good.begin(), good.begin() + 1);
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u);
+  // An AC run past the end of the block: 63 zeros coded as four ZRL (0xF0 = 11111111001) codes.
+  spec.scan = {0x00};
+  {
+    std::vector<uint8_t> scan;
+    mxpegenc::BitSink sink(scan);
+    sink.Put(0, 2);  // DC size 0
+    for (int i = 0; i < 4; ++i) sink.Put(0x7F9, 11);
+    sink.Flush();
+    spec.scan = scan;
+  }
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u);
+  // The same tables and a good scan convert.
+  spec.scan = good;
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
 }
