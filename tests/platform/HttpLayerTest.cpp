@@ -3,6 +3,8 @@
 // malformed responses and closing from another thread.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "platform/Http.h"
@@ -363,19 +365,17 @@ TEST(CHttpLayerTest, ClosingFromAnotherThreadWakesABlockedRead) {
     uint32_t got = 0;
     ASSERT_TRUE(HttpReadData(r, buffer, sizeof(buffer), &got));
     ASSERT_EQ(got, 5u);
-    quillon::test::Gate started, finished;
-    bool result = true;
-    std::thread reader([&] {
-        started.Open();
+    std::promise<void> started;
+    auto reader = std::async(std::launch::async, [&] {
+        started.set_value();
         uint32_t n = 0;
-        result = HttpQueryDataAvailable(r, &n);
-        finished.Open();
+        return HttpQueryDataAvailable(r, &n);
     });
-    ASSERT_TRUE(started.Wait());
+    ASSERT_EQ(started.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_TRUE(HttpCloseHandle(r));
-    EXPECT_TRUE(finished.Wait());  // well before the 60 s receive time-out
-    reader.join();
-    EXPECT_FALSE(result);
+    // Well before the 60 s receive time-out.
+    ASSERT_EQ(reader.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(reader.get());
 }
 
 TEST(CHttpLayerTest, SchemeQueryReportsOnlyPerformableSchemes) {

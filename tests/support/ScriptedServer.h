@@ -16,10 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "Waitable.h"
 #include "platform/Socket.h"
 
 namespace quillon::test {
+
+// Bound of the server's waits for events that should happen almost at once.
+inline constexpr uint32_t kScriptWaitMs = 10000;
 
 struct ScriptStep {
     std::string reply;           // raw bytes sent once the request (and its body) has been read
@@ -65,11 +67,11 @@ public:
     std::vector<ReceivedRequest> Requests();
     size_t RequestCount();
     int ConnectionCount();
-    bool WaitForRequests(size_t count, uint32_t timeoutMs = kEventTimeoutMs);
+    bool WaitForRequests(size_t count, uint32_t timeoutMs = kScriptWaitMs);
     // Waits until request number index (from 0) has at least bytes body bytes.
-    bool WaitForBodyBytes(size_t index, size_t bytes, uint32_t timeoutMs = kEventTimeoutMs);
+    bool WaitForBodyBytes(size_t index, size_t bytes, uint32_t timeoutMs = kScriptWaitMs);
     // Waits until every connection the server accepted has been closed.
-    bool WaitForConnectionsClosed(uint32_t timeoutMs = kEventTimeoutMs);
+    bool WaitForConnectionsClosed(uint32_t timeoutMs = kScriptWaitMs);
 
     void Stop();
 
