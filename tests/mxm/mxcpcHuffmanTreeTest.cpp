@@ -1,0 +1,93 @@
+// Huffman tree building against the canonical codes, and the Annex K tables against libjpeg-turbo's.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include "mxm/JpegScanWriter.h"
+#include "mxm/mxcpcHuffmanTree.h"
+#include "mxpegenc/HuffmanBuilder.h"
+
+namespace {
+
+std::vector<uint8_t> ToVector(const uint8_t* data) {
+  int count = 0;
+  for (int i = 0; i < 16; ++i) count += data[i];
+  return std::vector<uint8_t>(data, data + 16 + count);
+}
+
+// Every symbol decodes from its canonical code, and the tree walk equals the lookup path.
+void ExpectCanonical(const std::vector<uint8_t>& spec) {
+  const auto tree = mxm::mxcpcHuffmanTree::Build(spec.data());
+  ASSERT_NE(tree, nullptr);
+  uint16_t code[256];
+  uint8_t length[256];
+  mxpegenc::BuildCodeTable(spec, code, length);
+  for (size_t i = 16; i < spec.size(); ++i) {
+    const uint8_t s = spec[i];
+    EXPECT_EQ(tree->DecodeBits(code[s], length[s]), s) << "symbol " << int(s);
+    if (length[s] <= mxm::mxcpcHuffmanTree::kLookupBits) {
+      const auto& e = tree->Lookup(static_cast<uint32_t>(code[s]) << (mxm::mxcpcHuffmanTree::kLookupBits - length[s]));
+      EXPECT_EQ(e.length, length[s]);
+      EXPECT_EQ(e.symbol, s);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(mxcpcHuffmanTreeTest, AnnexKTablesMatchLibjpegDefaults) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  cinfo.in_color_space = JCS_YCbCr;
+  cinfo.input_components = 3;
+  jpeg_set_defaults(&cinfo);
+  const JHUFF_TBL* theirs[4] = {cinfo.dc_huff_tbl_ptrs[0], cinfo.ac_huff_tbl_ptrs[0], cinfo.dc_huff_tbl_ptrs[1],
+                                cinfo.ac_huff_tbl_ptrs[1]};
+  const uint8_t* ours[4] = {mxm::kStdDcLuminance.data(), mxm::kStdAcLuminance.data(), mxm::kStdDcChrominance.data(),
+                            mxm::kStdAcChrominance.data()};
+  for (int t = 0; t < 4; ++t) {
+    int count = 0;
+    for (int l = 1; l <= 16; ++l) {
+      EXPECT_EQ(ours[t][l - 1], theirs[t]->bits[l]) << "table " << t << " length " << l;
+      count += ours[t][l - 1];
+    }
+    EXPECT_EQ(count, t % 2 == 0 ? 12 : 162);
+    for (int i = 0; i < count; ++i) EXPECT_EQ(ours[t][16 + i], theirs[t]->huffval[i]) << "table " << t << " #" << i;
+  }
+  jpeg_destroy_compress(&cinfo);
+}
+
+TEST(mxcpcHuffmanTreeTest, TreesGiveCanonicalCodes) {
+  ExpectCanonical(ToVector(mxm::kStdDcLuminance.data()));
+  ExpectCanonical(ToVector(mxm::kStdAcLuminance.data()));
+  ExpectCanonical(ToVector(mxm::kStdDcChrominance.data()));
+  ExpectCanonical(ToVector(mxm::kStdAcChrominance.data()));
+  // A skewed table with codes up to 16 bits.
+  std::vector<uint8_t> skewed = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2};
+  for (int s = 0; s < 17; ++s) skewed.push_back(static_cast<uint8_t>(0x10 + s));
+  ExpectCanonical(skewed);
+}
+
+TEST(mxcpcHuffmanTreeTest, CodesThatDoNotFitFailAndUnusedPatternsLeadToTheSentinel) {
+  // Three codes of length 1 cannot exist.
+  const std::vector<uint8_t> overfull = {3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3};
+  EXPECT_EQ(mxm::mxcpcHuffmanTree::Build(overfull.data()), nullptr);
+  // Two codes of length 2 (00, 01): 1x is no code.
+  const std::vector<uint8_t> partial = {0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 9};
+  const auto tree = mxm::mxcpcHuffmanTree::Build(partial.data());
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->DecodeBits(0b00, 2), 7);
+  EXPECT_EQ(tree->DecodeBits(0b01, 2), 9);
+  EXPECT_EQ(tree->DecodeBits(0b10, 2), -1);
+  EXPECT_EQ(tree->DecodeBits(0b11, 2), -1);
+  const auto& e = tree->Lookup(0b100000000);
+  EXPECT_EQ(e.length, 0);
+  EXPECT_EQ(e.node, mxm::mxcpcHuffmanTree::kSentinel);
+  // The sentinel's children are itself.
+  EXPECT_EQ(tree->NodeAt(mxm::mxcpcHuffmanTree::kSentinel).left, mxm::mxcpcHuffmanTree::kSentinel);
+  EXPECT_EQ(tree->NodeAt(mxm::mxcpcHuffmanTree::kSentinel).right, mxm::mxcpcHuffmanTree::kSentinel);
+}
