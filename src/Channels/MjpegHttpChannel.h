@@ -1,22 +1,22 @@
-// Motion-JPEG channel (being built).
+// Motion-JPEG channel: configures the camera for JPEG pictures and pulls the multipart stream
+// through the JPEG parser. Everything runs on the channel's capture thread.
 #pragma once
-#include "Channels/CameraChannel.h"
-#include "IO/AlarmReceiver.h"
-#include "quillon/Media.h"
+#include "Channels/HttpChannelBase.h"
+#include "Channels/HttpMediaParser.h"
 
 namespace velmora {
 
-class CMjpegHttpChannel : public ICameraChannel {
+class CMjpegHttpChannel : public CHttpChannelBase {
 public:
-    CMjpegHttpChannel(uint32_t, IDriver*, ipcapture::IVideoSink*, IAlarmReceiver*) {}
-    bool Start(const StreamParameters& p) override { parameters_ = p; return false; }
-    void Stop() override {}
-    bool Update(const StreamParameters&) override { return false; }
-    int32_t GetState() override { return kStopped; }
-    StreamParameters GetParameters() override { return parameters_; }
+    CMjpegHttpChannel(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink, IAlarmReceiver* sensors);
+    ~CMjpegHttpChannel() override;
+
+    bool SetParameters() override;
+    bool StreamVideo() override;
 
 private:
-    StreamParameters parameters_;
+    CJpegMediaParser parser_;
+    uint32_t failureCount_ = 0;
 };
 
 }  // namespace velmora

@@ -1,22 +1,27 @@
-// MxPEG channel (being built).
+// MxPEG channel: switches the camera to the MxPEG-capable mode and pulls the MxPEG stream
+// through a fresh parser per connection; the converter's pictures reach the host like MJPEG ones.
+// Everything runs on the channel's capture thread.
 #pragma once
-#include "Channels/CameraChannel.h"
-#include "IO/AlarmReceiver.h"
-#include "quillon/Media.h"
+#include <vector>
+
+#include "Channels/HttpChannelBase.h"
+#include "mxm/ISegmentedStreamReceiver.h"
 
 namespace velmora {
 
-class CMxpegHttpChannel : public ICameraChannel {
+class CMxpegHttpChannel : public CHttpChannelBase, public mxm::ISegmentedStreamReceiver {
 public:
-    CMxpegHttpChannel(uint32_t, IDriver*, ipcapture::IVideoSink*, IAlarmReceiver*) {}
-    bool Start(const StreamParameters& p) override { parameters_ = p; return false; }
-    void Stop() override {}
-    bool Update(const StreamParameters&) override { return false; }
-    int32_t GetState() override { return kStopped; }
-    StreamParameters GetParameters() override { return parameters_; }
+    CMxpegHttpChannel(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink, IAlarmReceiver* sensors);
+    ~CMxpegHttpChannel() override;
+
+    bool SetParameters() override;
+    bool StreamVideo() override;
+
+    void FrameComplete(int32_t width, int32_t height) override;
+    void AppendSegment(const uint8_t* data, uint32_t length) override;
 
 private:
-    StreamParameters parameters_;
+    std::vector<uint8_t> picture_;
 };
 
 }  // namespace velmora

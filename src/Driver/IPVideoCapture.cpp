@@ -5,12 +5,6 @@
 
 namespace velmora {
 
-uint32_t PictureSizeClass(uint32_t width, uint32_t height) {
-    if (width < 1024 && width > 2 * height) return 3;
-    if (width <= 400) return 2;
-    return 4;
-}
-
 CIPVideoCapture::CIPVideoCapture(ICustomCreator* creator, uint32_t channelCount)
     : creator_(creator), slots_(channelCount, nullptr) {}
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Channels/CameraChannel.h"
+#include "Channels/MediaReceiver.h"
 #include "Thread/FastMutex.h"
 #include "quillon/IPCapture.h"
 
@@ -36,8 +37,5 @@ private:
     CFastMutex lock_;
     std::vector<ICameraChannel*> slots_;
 };
-
-// Size class of a picture for the host's sample.
-uint32_t PictureSizeClass(uint32_t width, uint32_t height);
 
 }  // namespace velmora

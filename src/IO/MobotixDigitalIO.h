@@ -1,24 +1,31 @@
-// Digital inputs and outputs of the camera (being built; inputs and outputs not wired yet).
+// Camera I/O: outputs switched by remote-control requests, inputs read from sensor blocks.
 #pragma once
-#include "Driver/IDriver.h"
-#include "IO/AlarmReceiver.h"
-#include "quillon/IPCapture.h"
+#include <memory>
+#include <mutex>
+
+#include "IO/IOBase.h"
+
+namespace Web {
+class CHttpClient;
+}
 
 namespace velmora {
 
-class CMobotixDigitalIO : public ipcapture::ICaptureIOApi, public IAlarmReceiver {
+class CMobotixDigitalIO : public CIOBase {
 public:
-    explicit CMobotixDigitalIO(IDriver* driver) : driver_(driver) {}
-    bool SetSink(ipcapture::IIOEventSink* sink) override { return sink != nullptr; }
-    bool Start() override { return false; }
-    bool Stop() override { return true; }
-    uint32_t GetInputCount() override { return static_cast<uint32_t>(driver_->GetIOCount().first); }
-    uint32_t GetOutputCount() override { return static_cast<uint32_t>(driver_->GetIOCount().second); }
-    bool SetOutput(uint32_t, int32_t) override { return false; }
-    void ProcessSensorSection(const std::string&) override {}
+    explicit CMobotixDigitalIO(IDriver* driver);
+    ~CMobotixDigitalIO() override;
+
+    bool SwitchOutput(uint32_t index, int32_t state) override;
+    void ProcessSensorSection(const std::string& text) override;
+
+    // Input states read from one sensor block: 0 absent, 1 for "1", 2 for any other value.
+    static std::vector<int32_t> ParseSensorSection(const std::string& text, uint32_t inputs);
 
 private:
-    IDriver* driver_;
+    std::unique_ptr<Web::CHttpClient> client_;
+    // Start runs on a host thread and Execute on the worker; the client serves one at a time.
+    std::mutex clientLock_;
 };
 
 }  // namespace velmora

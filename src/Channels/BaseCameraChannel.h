@@ -1,0 +1,72 @@
+// Transport-independent part of a video channel: parameters, the capture thread with its stop
+// event and time-limited stop, the channel state, the last-picture time, delivery to the host's
+// video sink and the online/offline reports. Host threads call Start/Stop/Update/GetState/
+// GetParameters; the capture thread calls the rest.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "Channels/CameraChannel.h"
+#include "Thread/Event.h"
+#include "Thread/FastMutex.h"
+#include "platform/Sync.h"
+#include "quillon/Media.h"
+
+namespace velmora {
+
+class CBaseCameraChannel : public ICameraChannel {
+public:
+    CBaseCameraChannel(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink);
+    // Stops the capture thread; a derived channel must call Stop() in its own destructor first,
+    // since the thread body uses the derived members.
+    ~CBaseCameraChannel() override;
+
+    bool Start(const StreamParameters& parameters) override;
+    void Stop() override;
+    bool Update(const StreamParameters& parameters) override;
+    int32_t GetState() override;
+    StreamParameters GetParameters() override { return parameters_; }
+
+    virtual int32_t Run() = 0;
+    virtual void OnStopThread() {}
+
+    void StopThread();
+    void SetState(int32_t state);
+    void SetCameraState(bool online);
+    void MarkFrameReceived();
+    uint32_t GetMillisecondsSinceLastFrame();
+    bool DeliverSample(ipcapture::IMediaSample* sample);
+
+    uint32_t Channel() const { return channel_; }
+    bool IsStopSignalled() { return stopEvent_.Wait(0); }
+
+protected:
+    // "Camera <address>" or "Video-server <address> (channel <n>)".
+    std::string DeviceName();
+    bool CreateCaptureThread();
+    bool IsCaptureThread() const;
+
+    ipcapture::IVideoSink* sink_;
+    bool socketsStarted_ = false;
+    std::atomic<bool> reportedOnline_{false};
+    // Serialises the compare-and-store of the online flag with its report, so that a picture
+    // delivered while Stop runs cannot report "online" after the channel said "stopped".
+    std::mutex reportLock_;
+    CFastMutex stateLock_;
+    int32_t state_ = kStopped;
+    platform::ThreadObject* thread_ = nullptr;
+    std::atomic<uint64_t> threadId_{0};
+    CFastMutex timeLock_;
+    uint64_t lastFrameTime_ = 0;
+    const uint32_t channel_;
+    IDriver* driver_;
+    StreamParameters parameters_;
+    CManualEvent stopEvent_;
+
+private:
+    static uint32_t ThreadEntry(void* self);
+};
+
+}  // namespace velmora

@@ -1,0 +1,77 @@
+// Reconnect loop and picture hand-over shared by the MJPEG and MxPEG channels.
+#include "Channels/HttpChannelBase.h"
+
+#include <string_view>
+
+namespace velmora {
+
+namespace {
+constexpr std::string_view kSensorStart = "SECTION SENSORS";
+constexpr std::string_view kSensorEnd = "ENDSECTION SENSORS";
+}  // namespace
+
+CHttpChannelBase::CHttpChannelBase(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink,
+                                   IAlarmReceiver* sensors)
+    : CBaseCameraChannel(channel, driver, sink), sensorSink_(sensors) {}
+
+uint32_t CHttpChannelBase::CameraQuality(uint32_t percent) {
+    uint32_t q = (percent * 9 / 100) * 10;
+    return q == 0 ? 10 : q;
+}
+
+int32_t CHttpChannelBase::Run() {
+    uint32_t attempt = 0;
+    for (;;) {
+        uint32_t wait = attempt < kShortRetries ? kShortRetryMs : kLongRetryMs;
+        ++attempt;
+        if (stopEvent_.Wait(wait)) break;
+        if (SetParameters()) {
+            attempt = 0;
+            streamError_ = false;
+            SetState(kConnected);
+            if (StreamVideo()) continue;
+        }
+        SetState(kSignalLost);
+        const DEVICE_INFO device = driver_->GetDeviceInfo();
+        if (GetMillisecondsSinceLastFrame() > static_cast<uint32_t>(device.StreamTimeout / 2)) {
+            SetCameraState(false);
+            if (sink_) {
+                try {
+                    sink_->OnSignalLost();
+                } catch (...) {
+                }
+            }
+        }
+    }
+    SetState(kStopped);
+    SetCameraState(false);
+    return 0;
+}
+
+void CHttpChannelBase::ProcessSensorText(const char* text, size_t size) {
+    if (!text || size == 0 || !sensorSink_) return;
+    try {
+        std::string_view view(text, size);
+        size_t start = view.find(kSensorStart);
+        size_t end = view.find(kSensorEnd);
+        if (start == std::string_view::npos || end == std::string_view::npos || start >= end) return;
+        sensorSink_->ProcessSensorSection(std::string(view.substr(start, end - start)));
+    } catch (...) {
+        // Sensor text is a side channel; it never ends the stream.
+    }
+}
+
+bool CHttpChannelBase::OnMediaSample(ipcapture::IMediaSample* sample) {
+    if (!sample) return false;
+    if (IsStopSignalled()) return false;
+    ProcessSensorText(reinterpret_cast<const char*>(sample->GetData()), sample->GetSize());
+    if (DeliverSample(sample)) {
+        MarkFrameReceived();
+        SetCameraState(true);
+        return true;
+    }
+    streamError_ = true;
+    return false;
+}
+
+}  // namespace velmora

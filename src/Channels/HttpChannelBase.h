@@ -1,0 +1,43 @@
+// HTTP video channel: the reconnect loop of the capture thread, the media receiver through
+// which every picture reaches the host, and the sensor-text step towards the I/O object.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "Channels/BaseCameraChannel.h"
+#include "Channels/MediaReceiver.h"
+#include "IO/AlarmReceiver.h"
+
+namespace velmora {
+
+class CHttpChannelBase : public CBaseCameraChannel, public IMediaReceiver {
+public:
+    CHttpChannelBase(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink, IAlarmReceiver* sensors);
+
+    int32_t Run() override;
+    // Pushes the stream parameters to the camera.
+    virtual bool SetParameters() = 0;
+    // Pulls the live stream until it ends; true only when stopped without a delivery error.
+    virtual bool StreamVideo() = 0;
+
+    bool OnMediaSample(ipcapture::IMediaSample* sample) override;
+
+    // Passes the first sensor block in the text to the I/O object.
+    void ProcessSensorText(const char* text, size_t size);
+
+    // Waits before a connection attempt: short while few attempts failed, long after that.
+    static constexpr uint32_t kShortRetryMs = 1000;
+    static constexpr uint32_t kLongRetryMs = 5000;
+    static constexpr uint32_t kShortRetries = 3;
+    // Read buffer size a stream starts with.
+    static constexpr uint32_t kInitialReadSize = 8096;
+
+protected:
+    // Image-control quality: 9/10 of the host's percent in steps of ten, never 0.
+    static uint32_t CameraQuality(uint32_t percent);
+
+    bool streamError_ = false;
+    IAlarmReceiver* sensorSink_;
+};
+
+}  // namespace velmora
