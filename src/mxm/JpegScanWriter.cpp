@@ -2,6 +2,8 @@
 #include "mxm/JpegScanWriter.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "mxm/MxPEGScanDecoderCore.h"
 
@@ -51,14 +53,40 @@ void ForEachCode(const uint8_t* spec, Emit emit) {
   }
 }
 
-inline int MagnitudeSize(int v) {
-  unsigned a = static_cast<unsigned>(v < 0 ? -v : v);
-  int n = 0;
-  while (a != 0) {
-    ++n;
-    a >>= 1;
+// Local copy of the zig-zag sequence: a compile-time table lets the gather below use fixed offsets.
+constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+constexpr std::array<uint8_t, 64> kNaturalToZigZag = [] {
+  std::array<uint8_t, 64> inverse{};
+  for (int k = 0; k < 64; ++k) inverse[kZigZag[k]] = static_cast<uint8_t>(k);
+  return inverse;
+}();
+
+// Bit i set when block[i] != 0. Four coefficients per 64-bit word: a lane's top bit is set when any
+// of its bits is, and one multiplication gathers the four top bits into a nibble.
+inline uint64_t NonZeroMask(const int16_t* block) {
+  uint64_t mask = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kLow = 0x7FFF7FFF7FFF7FFFull;
+    constexpr uint64_t kGather = (uint64_t{1} << 48) | (uint64_t{1} << 33) | (uint64_t{1} << 18) | (uint64_t{1} << 3);
+    for (int g = 0; g < 16; ++g) {
+      uint64_t x;
+      std::memcpy(&x, block + 4 * g, sizeof x);
+      const uint64_t flags = ((((x & kLow) + kLow) | x) & ~kLow) >> 15;  // bits 0, 16, 32, 48
+      mask |= (((flags * kGather) >> 48) & 0xF) << (4 * g);
+    }
+  } else {
+    for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(block[i] != 0) << i;
   }
-  return n;
+  return mask;
+}
+
+inline int MagnitudeSize(int v) {
+  const unsigned a = static_cast<unsigned>(v < 0 ? -v : v);
+  return a == 0 ? 0 : 32 - __builtin_clz(a);
 }
 
 }  // namespace
@@ -96,13 +124,28 @@ inline void JpegScanWriter::EmitBytes(uint32_t word, int bytes) {
   }
 }
 
+// Four bytes at once unless one of them is 0xFF (then byte by byte with stuffing).
+inline void JpegScanWriter::EmitWord(uint32_t word) {
+  const uint32_t inverted = ~word;
+  if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
+    uint8_t* p = &buffer_[size_];
+    p[0] = static_cast<uint8_t>(word >> 24);
+    p[1] = static_cast<uint8_t>(word >> 16);
+    p[2] = static_cast<uint8_t>(word >> 8);
+    p[3] = static_cast<uint8_t>(word);
+    size_ += 4;
+  } else {
+    EmitBytes(word, 4);
+  }
+}
+
 // count <= 27; pending_ < 32 before, so the accumulator never holds more than 58 bits.
 inline void JpegScanWriter::Put(uint32_t bits, int count) {
   accumulator_ = (accumulator_ << count) | bits;
   pending_ += count;
   if (pending_ >= 32) {
     pending_ -= 32;
-    EmitBytes(static_cast<uint32_t>(accumulator_ >> pending_), 4);
+    EmitWord(static_cast<uint32_t>(accumulator_ >> pending_));
     accumulator_ &= (uint64_t{1} << pending_) - 1;
   }
 }
@@ -115,22 +158,24 @@ void JpegScanWriter::EncodeBlock(const int16_t* block, int& pred, const Encoding
   const uint32_t dcEntry = set.entries[static_cast<size_t>(dcSize + 1)];
   Put((dcEntry & 0x7FFFFFFu) | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << dcSize) - 1)),
       static_cast<int>(dcEntry >> 27));
-  int run = 0;
-  for (int k = 1; k < 64; ++k) {
-    int v = block[kZigZagToNatural[k]];
-    if (v == 0) {
-      ++run;
-      continue;
-    }
-    v = std::clamp(v, -kAcLimit, kAcLimit);
+  // Mask of the non-zero AC positions in zig-zag order, so the coding loop visits only those.
+  uint64_t natural = NonZeroMask(block) & ~uint64_t{1};
+  uint64_t nonZero = 0;
+  for (; natural != 0; natural &= natural - 1) nonZero |= uint64_t{1} << kNaturalToZigZag[__builtin_ctzll(natural)];
+  int last = 0;
+  while (nonZero != 0) {
+    const int k = __builtin_ctzll(nonZero);
+    nonZero &= nonZero - 1;
+    int run = k - last - 1;
+    last = k;
     for (; run > 15; run -= 16) Put(set.entries[15] & 0x7FFFFFFu, static_cast<int>(set.entries[15] >> 27));
+    const int v = std::clamp<int>(block[kZigZag[k]], -kAcLimit, kAcLimit);
     const int size = MagnitudeSize(v);
     const uint32_t entry = set.entries[static_cast<size_t>(size * 16 + run)];
     Put((entry & 0x7FFFFFFu) | (static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1)),
         static_cast<int>(entry >> 27));
-    run = 0;
   }
-  if (run > 0) Put(set.entries[0] & 0x7FFFFFFu, static_cast<int>(set.entries[0] >> 27));
+  if (last != 63) Put(set.entries[0] & 0x7FFFFFFu, static_cast<int>(set.entries[0] >> 27));
 }
 
 void JpegScanWriter::Finish() {

@@ -53,6 +53,7 @@ class JpegScanWriter {
  private:
   void Put(uint32_t bits, int count);
   void EmitBytes(uint32_t word, int bytes);
+  void EmitWord(uint32_t word);
 
   std::vector<uint8_t> buffer_;
   size_t size_ = 0;
