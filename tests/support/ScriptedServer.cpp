@@ -14,7 +14,6 @@ namespace {
 constexpr uint32_t kPollMs = 20;           // wait step of every loop, so Stop is seen quickly
 constexpr uint32_t kSendTimeoutMs = 10000;  // a client that stops reading for this long is dropped
 constexpr size_t kMaxRequestHead = 256 * 1024;
-constexpr size_t kStreamBlock = 64 * 1024;
 constexpr size_t kMaxConnections = 64;
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
@@ -53,7 +52,24 @@ ReceivedRequest ParseHead(const std::string& head, int connection) {
     return r;
 }
 
+const std::vector<uint8_t>& PatternTable() {
+    static const std::vector<uint8_t> table = [] {
+        std::vector<uint8_t> t(ScriptedServer::kPatternPeriod);
+        uint32_t x = 2463534242u;  // xorshift: cheap and without short repeats
+        for (auto& b : t) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            b = static_cast<uint8_t>(x >> 24);
+        }
+        return t;
+    }();
+    return table;
+}
+
 }  // namespace
+
+uint8_t ScriptedServer::PatternByte(uint64_t index) { return PatternTable()[index % kPatternPeriod]; }
 
 std::string ReceivedRequest::Header(const std::string& name) const {
     for (const auto& h : headers)
@@ -141,9 +157,9 @@ bool ScriptedServer::WaitForBodyBytes(size_t index, size_t bytes, uint32_t timeo
                              [&] { return requests_.size() > index && requests_[index].body.size() >= bytes; });
 }
 
-bool ScriptedServer::WaitForConnectionsClosed(uint32_t timeoutMs) {
+bool ScriptedServer::WaitForOpenConnections(int atMost, uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return openConnections_ == 0; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return openConnections_ <= atMost; });
 }
 
 void ScriptedServer::AcceptLoop() {
@@ -181,11 +197,11 @@ bool ScriptedServer::ReceiveSome(velmora::platform::TcpSocket& socket, std::stri
 
 bool ScriptedServer::SendStep(velmora::platform::TcpSocket& socket, const ScriptStep& step) {
     if (!step.reply.empty() && !socket.SendAll(step.reply.data(), step.reply.size(), kSendTimeoutMs)) return false;
-    std::vector<uint8_t> block(kStreamBlock);
+    const std::vector<uint8_t>& table = PatternTable();
     for (uint64_t sent = 0; sent < step.streamBytes && !stop_;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(kStreamBlock, step.streamBytes - sent));
-        for (size_t i = 0; i < n; ++i) block[i] = PatternByte(sent + i);
-        if (!socket.SendAll(block.data(), n, kSendTimeoutMs)) return false;
+        size_t offset = static_cast<size_t>(sent % kPatternPeriod);
+        size_t n = static_cast<size_t>(std::min<uint64_t>(table.size() - offset, step.streamBytes - sent));
+        if (!socket.SendAll(table.data() + offset, n, kSendTimeoutMs)) return false;
         sent += n;
     }
     return true;

@@ -71,11 +71,16 @@ public:
     // Waits until request number index (from 0) has at least bytes body bytes.
     bool WaitForBodyBytes(size_t index, size_t bytes, uint32_t timeoutMs = kScriptWaitMs);
     // Waits until every connection the server accepted has been closed.
-    bool WaitForConnectionsClosed(uint32_t timeoutMs = kScriptWaitMs);
+    bool WaitForConnectionsClosed(uint32_t timeoutMs = kScriptWaitMs) { return WaitForOpenConnections(0, timeoutMs); }
+    // Waits until at most atMost accepted connections are still open.
+    bool WaitForOpenConnections(int atMost, uint32_t timeoutMs = kScriptWaitMs);
 
     void Stop();
 
-    static uint8_t PatternByte(uint64_t index) { return static_cast<uint8_t>((index * 7 + (index >> 9)) & 0xFF); }
+    // Body bytes of streamBytes: a table with a prime period, so that a lost or repeated block of
+    // any usual buffer size shows as a mismatch.
+    static constexpr size_t kPatternPeriod = 65521;
+    static uint8_t PatternByte(uint64_t index);
 
 private:
     void AcceptLoop();
