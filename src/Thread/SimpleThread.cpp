@@ -11,12 +11,14 @@ CSimpleThread::~CSimpleThread() { CloseHandle(); }
 
 uint32_t CSimpleThread::Entry(void* self) {
     auto* thread = static_cast<CSimpleThread*>(self);
+    { std::lock_guard<std::mutex> started(thread->startLock_); }
     platform::SetCurrentThreadName(thread->name_.c_str());
     thread->Run();
     return kExitCode;
 }
 
 bool CSimpleThread::Start(const std::string& name) {
+    std::lock_guard<std::mutex> lock(startLock_);
     if (handle_) return false;
     name_ = name;
     uint64_t id = 0;

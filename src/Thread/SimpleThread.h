@@ -40,6 +40,10 @@ protected:
 
 private:
     static uint32_t Entry(void* self);
+
+    // Held by Start while it creates the thread and stores its handle and id; the new thread
+    // passes through it before Run, so Run sees both (IsCurrentThread, a Stop from inside).
+    std::mutex startLock_;
 };
 
 // Executes posted items in order on its own thread. The queue owns queued items.

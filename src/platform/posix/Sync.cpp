@@ -94,6 +94,8 @@ void* ThreadTrampoline(void* raw) {
 struct ThreadObject {
     pthread_t thread{};
     std::shared_ptr<ThreadState> state;
+    // Several stoppers may wait for one thread at once; exactly one of them reaps it.
+    std::mutex joinMutex;
     bool joined = false;
 };
 
@@ -131,7 +133,9 @@ WaitResult WaitThreadObject(ThreadObject* thread, uint32_t milliseconds) {
             return WaitResult::TimedOut;
         }
     }
+    std::lock_guard<std::mutex> lock(thread->joinMutex);
     if (!thread->joined) {
+        // The entry has returned; this only waits for the thread's own exit.
         pthread_join(thread->thread, nullptr);
         thread->joined = true;
     }
@@ -142,7 +146,9 @@ bool TerminateThreadObject(ThreadObject*, uint32_t) { return false; }
 
 void CloseThreadObject(ThreadObject* thread) {
     if (!thread) return;
+    std::unique_lock<std::mutex> lock(thread->joinMutex);
     if (!thread->joined) pthread_detach(thread->thread);
+    lock.unlock();
     delete thread;
 }
 
