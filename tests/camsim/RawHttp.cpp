@@ -124,6 +124,17 @@ bool RawHttp::ReadExactly(size_t count, std::string* out, uint32_t timeoutMs) {
     return true;
 }
 
+bool RawHttp::ReadUntil(std::string_view delimiter, std::string* out, uint32_t timeoutMs) {
+    uint64_t deadline = vp::MonotonicMilliseconds() + timeoutMs;
+    size_t at;
+    while ((at = buffer_.find(delimiter)) == std::string::npos) {
+        if (!Fill(Left(deadline))) return false;
+    }
+    out->assign(buffer_, 0, at);
+    buffer_.erase(0, at + delimiter.size());
+    return true;
+}
+
 std::string RawHttp::ReadToClose(uint32_t timeoutMs, size_t max) {
     uint64_t deadline = vp::MonotonicMilliseconds() + timeoutMs;
     while (!closed_ && buffer_.size() < max && Left(deadline) > 0) Fill(Left(deadline));

@@ -38,6 +38,8 @@ public:
     std::string ReadSome(size_t max, uint32_t timeoutMs = kIoTimeoutMs);
     // Reads until exactly count bytes are buffered; false when the stream ends or times out.
     bool ReadExactly(size_t count, std::string* out, uint32_t timeoutMs = kIoTimeoutMs);
+    // Reads through the first occurrence of delimiter; *out gets the bytes before it.
+    bool ReadUntil(std::string_view delimiter, std::string* out, uint32_t timeoutMs = kIoTimeoutMs);
     // Everything until the server closes (bounded by the time-out and by max bytes).
     std::string ReadToClose(uint32_t timeoutMs = kIoTimeoutMs, size_t max = 64 * 1024 * 1024);
     // True when the server closed (orderly or reset) within the time-out, unread bytes dropped.
