@@ -1,0 +1,226 @@
+// Channels against the simulator with a device record of our own (short time-outs).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <mutex>
+#include <vector>
+
+#include "Channels/MjpegHttpChannel.h"
+#include "Channels/MxpegHttpChannel.h"
+#include "Web/ShouldReport.h"
+#include "Web/TextUtils.h"
+#include "camsim/CameraSimulator.h"
+#include "host/HostObjects.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using quillon::host::LogLine;
+
+class SimDriver : public velmora::IDriver {
+public:
+    SimDriver(uint16_t port, int32_t timeoutMs) {
+        device.Address = "127.0.0.1";
+        device.Port = port;
+        device.RequestTimeout = timeoutMs;
+        device.StreamTimeout = timeoutMs;
+    }
+    void DebugMessage(int level, const char* format, ...) override {
+        va_list args;
+        va_start(args, format);
+        std::string text = velmora::Utils::FormatStringV(format, args);
+        va_end(args);
+        std::lock_guard<std::mutex> lock(mutex);
+        messages.push_back({level, text});
+    }
+    size_t Count(const std::string& fragment) {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t n = 0;
+        for (auto& m : messages) n += m.text.find(fragment) != std::string::npos;
+        return n;
+    }
+    velmora::DEVICE_INFO GetDeviceInfo() override { return device; }
+    std::pair<int32_t, int32_t> GetIOCount() override { return {2, 0}; }
+    velmora::ipcapture::ISampleAllocator* GetSampleAllocator() override { return &allocator; }
+    int32_t GetVideoStandard() override { return 0; }
+    int32_t GetStreamType() override { return 1; }
+    int32_t GetChannelCount() override { return channels; }
+    velmora::StreamParameters GetChannelParameters(uint32_t) override { return {}; }
+    std::string GetParameter(int32_t) override { return {}; }
+    int32_t GetParameterInt(int32_t) override { return 0; }
+
+    velmora::DEVICE_INFO device;
+    int32_t channels = 1;
+    quillon::host::SampleAllocator allocator;
+    std::mutex mutex;
+    std::vector<LogLine> messages;
+};
+
+// Collects sensor blocks as the I/O object would receive them.
+class SensorRecorder : public velmora::IAlarmReceiver {
+public:
+    void ProcessSensorSection(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        blocks.push_back(text);
+    }
+    size_t Count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return blocks.size();
+    }
+    std::mutex mutex;
+    std::vector<std::string> blocks;
+};
+
+velmora::StreamParameters Params(uint32_t w, uint32_t h, uint32_t interval, uint32_t quality) {
+    velmora::StreamParameters p;
+    p.Width = w;
+    p.Height = h;
+    p.FrameInterval = interval;
+    p.Quality = quality;
+    return p;
+}
+
+TEST(ShouldReportTest, ReportsFirstFourteenThenEverySixteenthThenSparser) {
+    uint32_t counter = 0;
+    std::vector<uint32_t> reported;
+    for (uint32_t i = 1; i <= 70000; ++i)
+        if (velmora::ShouldReport(counter)) reported.push_back(i);
+    std::vector<uint32_t> expected;
+    for (uint32_t i = 1; i <= 14; ++i) expected.push_back(i);
+    for (uint32_t i = 16; i < 255; i += 16) expected.push_back(i);
+    for (uint32_t i = 256; i < 4095; i += 256) expected.push_back(i);
+    for (uint32_t i = 4096; i < 65535; i += 4096) expected.push_back(i);
+    // At 65535 the counter falls back to 4095 without a report; call 65536 counts 4096 again.
+    expected.push_back(65536);
+    expected.push_back(65536 + 4096);
+    EXPECT_EQ(reported, expected);
+}
+
+// A host sink that hangs in DeliverSample until released.
+class StuckSink : public quillon::host::VideoSink {
+public:
+    bool DeliverSample(velmora::ipcapture::IMediaSample*) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        cv.notify_all();
+        cv.wait_for(lock, 1500ms, [&] { return released; });
+        return true;
+    }
+    bool WaitEntered() {
+        std::unique_lock<std::mutex> lock(mutex);
+        return cv.wait_for(lock, 10s, [&] { return entered; });
+    }
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool entered = false, released = false;
+};
+
+TEST(CMjpegHttpChannelTest, StuckHostSinkIsWarnedAboutAndWaitedFor) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    SimDriver driver(sim.Port(), 300);
+    StuckSink sink;  // blocks beyond twice the 300 ms request time-out
+    auto channel = std::make_unique<velmora::CMjpegHttpChannel>(0, &driver, &sink, nullptr);
+    ASSERT_TRUE(channel->Start(Params(320, 240, 40, 50)));
+    ASSERT_TRUE(sink.WaitEntered());
+    auto begin = std::chrono::steady_clock::now();
+    channel->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
+    EXPECT_EQ(driver.Count("velmora::CBaseCameraChannel::StopThread: Video capture thread for camera 127.0.0.1 cannot "
+                           "be stopped and will be terminated now"),
+              1u);
+    EXPECT_EQ(channel->GetState(), velmora::kStopped);
+}
+
+TEST(CMjpegHttpChannelTest, UnreachableCameraRetriesAndSignalsLossWithoutLogLine) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    ASSERT_TRUE(sim.SetCameraOff(true));
+    SimDriver driver(sim.Port(), 300);
+    driver.channels = 2;
+    quillon::host::VideoSink sink;
+    velmora::CMjpegHttpChannel channel(1, &driver, &sink, nullptr);
+    auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(channel.Start(Params(320, 240, 100, 50)));
+    // Three attempts a second apart, each followed by the host's loss notification.
+    ASSERT_TRUE(sink.WaitForSignalLost(3, 10000));
+    auto elapsed = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(elapsed, 3s);
+    EXPECT_EQ(channel.GetState(), velmora::kSignalLost);
+    channel.Stop();
+    EXPECT_EQ(driver.Count("Signal was lost"), 0u) << "never online, never reported lost";
+    EXPECT_EQ(driver.Count("is offline"), 0u);
+}
+
+TEST(CMjpegHttpChannelTest, RepeatedPushFailuresAreThrottled) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    sim.Faults().Add(camsim::FaultRule::Status("/control/control", 404));
+    SimDriver driver(sim.Port(), 300);
+    velmora::CMjpegHttpChannel channel(0, &driver, nullptr, nullptr);
+    ASSERT_TRUE(channel.Start(Params(320, 240, 100, 50)));
+    ASSERT_TRUE(sim.Requests().WaitForCount("/control/control", 2, 10000));
+    channel.Stop();
+    const std::string expected = "velmora::Utils::SendRequestWrapper: host 127.0.0.1:" + std::to_string(sim.Port()) +
+                                 " sent does not process request \"/control/control?set&section=imagecontrol&"
+                                 "motionjpeg=disable&size=320x240&quality=40&framerate100=0\", status code = 404";
+    std::lock_guard<std::mutex> lock(driver.mutex);
+    ASSERT_GE(driver.messages.size(), 2u);
+    EXPECT_EQ(driver.messages[0].text, expected);
+    EXPECT_EQ(driver.messages[0].level, 1);
+}
+
+TEST(CMxpegHttpChannelTest, RefusedStreamRequestEndsAtOnce) {
+    for (int status : {401, 404}) {
+        camsim::CameraSimulator sim;
+        ASSERT_TRUE(sim.Start());
+        sim.Faults().Add(camsim::FaultRule::Status("/control/faststream.jpg", status));
+        SimDriver driver(sim.Port(), 2000);
+        quillon::host::VideoSink sink;
+        velmora::CMxpegHttpChannel channel(0, &driver, &sink, nullptr);
+        ASSERT_TRUE(channel.Start(Params(320, 240, 100, 100)));
+        // A refused stream is one failed pass: the host hears of the loss right after the request.
+        ASSERT_TRUE(sink.WaitForSignalLost(1, 10000)) << status;
+        EXPECT_EQ(sim.Requests().Snapshot().at(0).target,
+                  "/control/control?set&section=imagecontrol&motionjpeg=enable&size=320x240&quality=90&framerate100=0");
+        channel.Stop();
+        EXPECT_EQ(sink.Pictures(), 0u);
+    }
+}
+
+TEST(CMxpegHttpChannelTest, FailedStoreFailsTheParameterPush) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    sim.SetCameraOff(false);
+    SimDriver driver(sim.Port(), 300);
+    velmora::CMxpegHttpChannel channel(0, &driver, nullptr, nullptr);
+    // The store request dies without an answer: the exchange fails.
+    sim.Faults().Add(camsim::FaultRule::CloseAfter("/admin/rcontrol", 0));
+    ASSERT_TRUE(channel.Start(Params(320, 240, 100, 0)));
+    ASSERT_TRUE(sim.Requests().WaitForCount("/admin/rcontrol", 2, 10000));
+    EXPECT_EQ(sim.Requests().Count("/control/faststream.jpg"), 0u);
+    EXPECT_NE(sim.Requests().Snapshot().at(0).target.find("quality=10"), std::string::npos);
+    channel.Stop();
+}
+
+TEST(CMxpegHttpChannelTest, SensorBlocksReachTheIOObjectPerReadAndPerPicture) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    SimDriver driver(sim.Port(), 2000);
+    quillon::host::VideoSink sink;
+    SensorRecorder sensors;
+    velmora::CMxpegHttpChannel channel(0, &driver, &sink, &sensors);
+    sim.SetInputs({true, false});
+    ASSERT_TRUE(channel.Start(Params(320, 240, 40, 60)));
+    ASSERT_TRUE(sink.WaitForPictures(3, 10000));
+    channel.Stop();
+    // Each picture carries a block, and the reads that held it passed it on as well.
+    EXPECT_GT(sensors.Count(), sink.Pictures());
+    std::lock_guard<std::mutex> lock(sensors.mutex);
+    EXPECT_NE(sensors.blocks[0].find("SECTION SENSORS"), std::string::npos);
+    EXPECT_EQ(sensors.blocks[0].find("ENDSECTION"), std::string::npos);
+}
+
+}  // namespace

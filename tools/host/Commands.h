@@ -1,0 +1,45 @@
+// The reference host's subcommands. Each returns the process exit code and prints what it does;
+// errors say what went wrong.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/HostObjects.h"
+
+namespace quillon::host {
+
+struct Options {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> flags;  // "--name value" and bare "--name" (value "1")
+
+    bool Has(const std::string& name) const { return flags.count(name) != 0; }
+    std::string Get(const std::string& name, const std::string& fallback = "") const;
+    long GetInt(const std::string& name, long fallback) const;
+};
+
+// Parses arguments after the subcommand; false with a message on a malformed option.
+bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// Builds the camera configuration from the URL and options, with the stored parameters.
+bool BuildCameraConfig(const std::string& url, const Options& options, CameraConfig* config, std::string* error);
+
+int RunRecord(const Options& options, std::ostream& out);
+int RunIo(const Options& options, std::ostream& out);
+int RunProbe(const Options& options, std::ostream& out);
+int RunPtz(const Options& options, std::ostream& out);
+int RunDemo(const Options& options, std::ostream& out);
+
+void PrintUsage(std::ostream& out);
+
+class DriverModule;
+class CapabilityResult;
+// Runs a capability query against the camera and waits for its outcome (bounded).
+bool ProbeCamera(DriverModule& module, const CameraConfig& camera, uint8_t videoStandard, CapabilityResult* result,
+                 std::string* error);
+// The probe's findings as a readable table.
+void PrintProbe(const CameraConfig& camera, const CapabilityResult& result, std::ostream& out);
+
+}  // namespace quillon::host
