@@ -106,7 +106,16 @@ EncodingSet EncodingSet::Build(const uint8_t* dcSpec, const uint8_t* acSpec) {
   return set;
 }
 
-JpegScanWriter::JpegScanWriter() : buffer_(kInitialCapacity) {}
+JpegScanWriter::JpegScanWriter() : buffer_(new uint8_t[kInitialCapacity]), capacity_(kInitialCapacity) {}
+
+// Doubles the buffer when the worst case of one more block might not fit; the written bytes move along.
+void JpegScanWriter::EnsureRoom() {
+  if (capacity_ - size_ >= kMaxBlockBytes) return;
+  std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity_ * 2]);
+  std::memcpy(bigger.get(), buffer_.get(), size_);
+  buffer_ = std::move(bigger);
+  capacity_ *= 2;
+}
 
 void JpegScanWriter::Reset() {
   size_ = 0;
@@ -128,7 +137,7 @@ inline void JpegScanWriter::EmitBytes(uint32_t word, int bytes) {
 inline void JpegScanWriter::EmitWord(uint32_t word) {
   const uint32_t inverted = ~word;
   if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
-    uint8_t* p = &buffer_[size_];
+    uint8_t* p = buffer_.get() + size_;
     p[0] = static_cast<uint8_t>(word >> 24);
     p[1] = static_cast<uint8_t>(word >> 16);
     p[2] = static_cast<uint8_t>(word >> 8);
@@ -151,7 +160,7 @@ inline void JpegScanWriter::Put(uint32_t bits, int count) {
 }
 
 void JpegScanWriter::EncodeBlock(const int16_t* block, int& pred, const EncodingSet& set) {
-  if (buffer_.size() - size_ < kMaxBlockBytes) buffer_.resize(buffer_.size() * 2);
+  EnsureRoom();
   const int diff = std::clamp(block[0] - pred, -kDcLimit, kDcLimit);
   pred += diff;
   const int dcSize = MagnitudeSize(diff);
@@ -179,7 +188,7 @@ void JpegScanWriter::EncodeBlock(const int16_t* block, int& pred, const Encoding
 }
 
 void JpegScanWriter::Finish() {
-  if (buffer_.size() - size_ < kMaxBlockBytes) buffer_.resize(buffer_.size() * 2);
+  EnsureRoom();
   const int pad = (8 - pending_ % 8) % 8;
   if (pad != 0) Put((1u << pad) - 1, pad);
   const int bytes = pending_ / 8;

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace mxm {
 
@@ -46,16 +46,18 @@ class JpegScanWriter {
   // Pads the last byte with 1-bits and writes every pending byte.
   void Finish();
 
-  const uint8_t* Data() const { return buffer_.data(); }
+  const uint8_t* Data() const { return buffer_.get(); }
   size_t Size() const { return size_; }
-  size_t Capacity() const { return buffer_.size(); }
+  size_t Capacity() const { return capacity_; }
 
  private:
   void Put(uint32_t bits, int count);
   void EmitBytes(uint32_t word, int bytes);
   void EmitWord(uint32_t word);
+  void EnsureRoom();
 
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;  // not initialised: only written bytes are ever read
+  size_t capacity_ = 0;
   size_t size_ = 0;
   uint64_t accumulator_ = 0;  // the low pending_ bits are not yet written
   int pending_ = 0;

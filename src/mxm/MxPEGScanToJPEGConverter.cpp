@@ -1,6 +1,7 @@
 // Coefficient store, frame decoding (4:2:0 tiles and 4:2:2 units) and the JPEG picture writer.
 #include "mxm/MxPEGScanToJPEGConverter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -38,10 +39,14 @@ bool MxPEGScanToJPEGConverter::SetHuffmanTable(const mxmHuffmanTableId& id, cons
   return MxPEGScanDecoderCore::SetHuffmanTable(id, data);
 }
 
+void MxPEGScanToJPEGConverter::SetMaxPictureSide(int32_t side) {
+  maxPictureSide_ = std::clamp(side, 1, kMaxPictureSide);
+}
+
 void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescriptor& frame) {
   try {
     if (frame.componentCount != 3 || !SetUpSlots(frame)) return;
-    if (frame.width < 1 || frame.height < 1 || frame.width > kMaxPictureSide || frame.height > kMaxPictureSide ||
+    if (frame.width < 1 || frame.height < 1 || frame.width > maxPictureSide_ || frame.height > maxPictureSide_ ||
         frame.tileColumns != (frame.width + 15) / 16 || frame.tileRows != (frame.height + 15) / 16)
       return;
     if (!PrepareStore(frame.tileColumns, frame.tileRows)) return;

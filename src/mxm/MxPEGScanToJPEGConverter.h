@@ -35,6 +35,10 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   // (frameData + frameLength); bits beyond count as "not sent".
   void ConvertFrame(const mxmUndecodedMxPEGFrameDescriptor& frame);
 
+  // Lowers the largest accepted picture side below kMaxPictureSide (1..kMaxPictureSide), e.g. to keep
+  // fuzzing fast or memory small on an embedded host. Frames above it yield no picture.
+  void SetMaxPictureSide(int32_t side);
+
   // For tests and tools: the store (tiles in raster order, 6 blocks of 64 natural-order values each).
   const std::vector<int16_t>& CoefficientStore() const { return store_; }
   int32_t StoreTileColumns() const { return storeColumns_; }
@@ -58,6 +62,7 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   void Send(const uint8_t* data, uint32_t length);
 
   ISegmentedStreamReceiver* receiver_;
+  int32_t maxPictureSide_ = kMaxPictureSide;
   std::vector<int16_t> store_;
   int32_t storeColumns_ = 0;
   int32_t storeRows_ = 0;

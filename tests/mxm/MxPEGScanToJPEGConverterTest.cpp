@@ -388,3 +388,46 @@ TEST(MxPEGScanToJPEGConverterTest, BrokenFramesYieldNothing) {
   spec.scan = good;
   EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
 }
+
+TEST(MxPEGScanToJPEGConverterTest, LoweredSizeLimitRejectsLargerPictures) {
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.width = 32;
+  spec.scan = mxmtest::EncodeScan(std::vector<Block>(12, DcBlock(3)), false);
+  Harness h;
+  h.parser.Converter().SetMaxPictureSide(16);
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u);
+  h.parser.Converter().SetMaxPictureSide(32);
+  EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+}
+
+namespace {
+
+// Fails the first picture part it is given, as a receiver out of memory would.
+class ThrowingReceiver : public mxm::ISegmentedStreamReceiver {
+ public:
+  void FrameComplete(int32_t, int32_t) override { ++completed; }
+  void AppendSegment(const uint8_t*, uint32_t) override {
+    if (throwNext) {
+      throwNext = false;
+      throw std::bad_alloc();
+    }
+  }
+  bool throwNext = true;
+  int completed = 0;
+};
+
+}  // namespace
+
+TEST(MxPEGScanToJPEGConverterTest, ExceptionFromTheReceiverDoesNotLeaveTheParser) {
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.scan = mxmtest::EncodeScan(std::vector<Block>(6, DcBlock(3)), false);
+  const std::vector<uint8_t> frame = mxmtest::BuildFrame(spec);
+  ThrowingReceiver receiver;
+  mxm::MxPEGParser parser(&receiver);
+  std::vector<uint8_t> stream = frame;
+  stream.insert(stream.end(), frame.begin(), frame.end());
+  stream.insert(stream.end(), frame.begin(), frame.end());
+  EXPECT_NO_THROW(parser.Feed(stream.data(), static_cast<uint32_t>(stream.size())));
+  EXPECT_EQ(receiver.completed, 1);  // the first picture failed, the second went through
+  EXPECT_FALSE(parser.IsDiscarding());
+}
