@@ -215,6 +215,32 @@ TEST_F(CStreamEndpointsTest, SendsMxpegFramesWithTileMapsAndSensorText) {
     EXPECT_LT(frames[1].size(), frames[0].size());
 }
 
+// Sampling byte of the first component in the frame's SOF0 segment; 0 when there is none.
+int FirstComponentSampling(const std::string& frame) {
+    size_t sof = frame.find("\xFF\xC0");
+    return sof == std::string::npos || sof + 12 > frame.size() ? 0 : static_cast<uint8_t>(frame[sof + 11]);
+}
+
+TEST_F(CStreamEndpointsTest, AppliesMxpegEncoderOptionsToNewStreams) {
+    mxpegenc::EncoderOptions options;
+    options.fullFrames422 = true;
+    sim.Streams().SetMxpegOptions(options);
+    RawHttp http(sim.Port());
+    Response head;
+    Open(&http, kMxpegStream, &head);
+    std::string full, partial;
+    ASSERT_TRUE(http.ReadUntil("\xFF\xD9", &full));
+    ASSERT_TRUE(http.ReadUntil("\xFF\xD9", &partial));
+    EXPECT_EQ(FirstComponentSampling(full), 0x21);     // 4:2:2 full frame
+    EXPECT_EQ(FirstComponentSampling(partial), 0x22);  // tiles stay 4:2:0
+
+    sim.Streams().SetMxpegOptions({});
+    RawHttp plain(sim.Port());
+    Open(&plain, kMxpegStream, &head);
+    ASSERT_TRUE(plain.ReadUntil("\xFF\xD9", &full));
+    EXPECT_EQ(FirstComponentSampling(full), 0x22);
+}
+
 TEST_F(CStreamEndpointsTest, RefusesUnknownStreamTypes) {
     EXPECT_EQ(test::Get(sim.Port(), "/control/faststream.jpg?stream=h264").status, 400);
     sim.Faults().Add(FaultRule::Status("/control/faststream.jpg?stream=MxPEG", 404));

@@ -45,7 +45,7 @@ bool SplitScheme(std::string_view value, std::string_view* scheme, std::string_v
     return !scheme->empty();
 }
 
-bool IsLowerHex(std::string_view s) {
+bool IsHex(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
@@ -236,7 +236,7 @@ AuthVerdict Authenticator::CheckDigest(std::string_view text, const RequestHead&
     }
     std::string nonce = Param(p, "nonce"), nc = Param(p, "nc"), cnonce = Param(p, "cnonce");
     if (Param(p, "username") != s.user || Param(p, "realm") != s.realm || Param(p, "uri") != head.target ||
-        Param(p, "qop") != "auth" || nonce.empty() || cnonce.empty() || nc.size() != 8 || !IsLowerHex(nc) ||
+        Param(p, "qop") != "auth" || nonce.empty() || cnonce.empty() || nc.size() != 8 || !IsHex(nc) ||
         Param(p, "userhash") == "true") {
         return AuthVerdict::Refused;
     }

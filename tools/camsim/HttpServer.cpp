@@ -84,6 +84,10 @@ void HttpServer::StartWorker(vp::TcpSocket client) {
         static const char kBusy[] =
             "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
         client.SendAll(kBusy, sizeof(kBusy) - 1, 200);
+        // Take in what the client sent so that closing does not reset the answer away.
+        client.ShutdownWrite();
+        char sink[4096];
+        client.Receive(sink, sizeof(sink), kPollSliceMs);
         return;
     }
     auto worker = std::make_unique<Worker>();

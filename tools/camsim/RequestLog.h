@@ -53,7 +53,8 @@ public:
     std::vector<LoggedRequest> WithPrefix(std::string_view targetPrefix) const;
     size_t Count(std::string_view targetPrefix) const;
     // Waits until an entry satisfies match (checked again on every change of the log) and returns a
-    // copy of the first such entry; nullopt when none did within the time-out.
+    // copy of the first such entry; nullopt when none did within the time-out. match runs under the
+    // log's lock and must not call the log.
     std::optional<LoggedRequest> WaitFor(const Match& match, uint32_t timeoutMs) const;
     // Waits until at least count entries with the target prefix exist.
     bool WaitForCount(std::string_view targetPrefix, size_t count, uint32_t timeoutMs) const;

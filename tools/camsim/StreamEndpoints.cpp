@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "camsim/CameraEndpoints.h"
-#include "mxpegenc/MxpegEncoder.h"
 #include "platform/System.h"
 
 namespace camsim {
@@ -21,6 +20,11 @@ int IntParameter(const RequestHead& head, const char* key, int fallback, int lo,
 }
 
 }  // namespace
+
+void StreamEndpoints::SetMxpegOptions(const mxpegenc::EncoderOptions& options) {
+    std::lock_guard<std::mutex> lock(mxpegMutex_);
+    mxpegOptions_ = options;
+}
 
 void StreamEndpoints::Register(HttpServer& server) {
     server.Route("/control/faststream.jpg",
@@ -67,6 +71,10 @@ void StreamEndpoints::StreamJpeg(int fps, ResponseWriter& writer) {
 void StreamEndpoints::StreamMxpeg(int fps, int refreshInterval, ResponseWriter& writer) {
     ImageSettings image = camera_.Image();
     mxpegenc::EncoderOptions options;
+    {
+        std::lock_guard<std::mutex> lock(mxpegMutex_);
+        options = mxpegOptions_;
+    }
     options.quality = image.quality;
     options.refreshInterval = refreshInterval;
     mxpegenc::MxpegEncoder encoder(options);

@@ -9,10 +9,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "camsim/CameraModel.h"
 #include "camsim/HttpServer.h"
 #include "camsim/PictureSource.h"
+#include "mxpegenc/MxpegEncoder.h"
 
 namespace camsim {
 
@@ -34,6 +36,9 @@ public:
     // Send streams with the chunked transfer coding instead of a body that ends with the connection.
     void SetChunked(bool chunked) { chunked_ = chunked; }
     uint64_t PicturesSent() const { return picturesSent_; }
+    // Encoder options of MxPEG streams opened from now on (Huffman tables, 4:2:2 full frames, change
+    // threshold, comment); quality and refresh interval always come from the camera and the request.
+    void SetMxpegOptions(const mxpegenc::EncoderOptions& options);
 
 private:
     void Handle(const RequestHead& head, ResponseWriter& writer);
@@ -48,6 +53,8 @@ private:
     std::atomic<bool> chunked_{false};
     std::atomic<uint64_t> picturesPerConnection_{0};
     std::atomic<uint64_t> picturesSent_{0};
+    std::mutex mxpegMutex_;
+    mxpegenc::EncoderOptions mxpegOptions_;
 };
 
 }  // namespace camsim
