@@ -1,20 +1,24 @@
-// PTZ handler of the driver (being built: hands out no PTZ API yet).
+// CMobotixPTZHandler: the PTZ driver object of the Mobotix driver. The driver creates it with its
+// inner interface and channel count and deletes it through the virtual destructor at close.
 #pragma once
 #include <cstdint>
+#include <string>
 
-#include "Driver/IDriver.h"
-#include "quillon/PTZ.h"
+#include "PTZ/BasePTZHandler.h"
 
 namespace velmora {
 
-class CMobotixPTZHandler : public IIPPTZDriverEx {
+class CMobotixPTZHandler : public CBasePTZHandler {
 public:
-    CMobotixPTZHandler(IDriver* driver, uint32_t channelCount) : driver_(driver), channelCount_(channelCount) {}
-    IIPPTZApiEx* GetPTZApiEx(uint32_t) override { return nullptr; }
+    static constexpr const char* kVendorName = "Mobotix";
+    static constexpr int32_t kPresetFileParameter = 2;
 
-private:
-    IDriver* driver_;
-    uint32_t channelCount_;
+    CMobotixPTZHandler(IDriver* driver, uint32_t channelCount);
+    ~CMobotixPTZHandler() override;
+    // Host parameter 2; when empty, says so at level 1 and returns the empty name.
+    std::string GetXMLStorageFileName() override;
+    // A CMobotixPTZControl, not yet opened.
+    CBasePTZControl* CreatePTZControl(uint32_t channel) override;
 };
 
 }  // namespace velmora

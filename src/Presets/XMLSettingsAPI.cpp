@@ -4,6 +4,7 @@
 
 #include <pugixml.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <cwchar>
 #include <vector>
@@ -122,6 +123,14 @@ int32_t CXMLSettingsAPI::Open(const std::string& fileName) {
     if (!loaded || !document->document_element()) {
         platform::ComponentLibraryUninitialize();
         return kXmlFailed;
+    }
+    // The file is always written back as UTF-8; a declaration that names another encoding would
+    // make the next load read those bytes wrongly.
+    pugi::xml_attribute encoding = document->first_child().attribute("encoding");
+    if (document->first_child().type() == pugi::node_declaration && encoding) {
+        std::string value = encoding.value();
+        for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (value != "utf-8" && value != "utf8") encoding.set_value("utf-8");
     }
     document_ = std::move(document);
     openCount_ = 1;

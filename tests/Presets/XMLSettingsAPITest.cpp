@@ -202,6 +202,21 @@ TEST(CXMLSettingsAPITest, LoadKeepsWhitespaceAndSaveWritesTheDocumentAsItStands)
     EXPECT_EQ(original, file.Read());
 }
 
+TEST(CXMLSettingsAPITest, FileInAnotherEncodingIsWrittenBackAsUtf8AndReadsTheSame) {
+    TempPresetFile file;
+    file.Write("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Mobotix><A value=\"S\xfc" "d\"/></Mobotix>");
+    {
+        CXMLSettingsAPI api;
+        ASSERT_EQ(velmora::kXmlOk, api.Open(file.Name()));
+        EXPECT_EQ(L"S\u00fcd", api.GetValue(L"Mobotix/A"));
+        ASSERT_TRUE(api.Save());
+    }
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?><Mobotix><A value=\"S\xc3\xbc" "d\"/></Mobotix>", file.Read());
+    CXMLSettingsAPI again;
+    ASSERT_EQ(velmora::kXmlOk, again.Open(file.Name()));
+    EXPECT_EQ(L"S\u00fcd", again.GetValue(L"Mobotix/A"));
+}
+
 TEST(CXMLSettingsAPITest, LongPathsAreCutTo1023Characters) {
     OpenedFile f;
     // "Mobotix/" + 1015 letters = 1023 characters: the element name is exactly what fits.
