@@ -86,7 +86,7 @@ inline uint64_t NonZeroMask(const int16_t* block) {
 
 inline int MagnitudeSize(int v) {
   const unsigned a = static_cast<unsigned>(v < 0 ? -v : v);
-  return a == 0 ? 0 : 32 - __builtin_clz(a);
+  return static_cast<int>(std::bit_width(a));
 }
 
 }  // namespace
@@ -170,10 +170,10 @@ void JpegScanWriter::EncodeBlock(const int16_t* block, int& pred, const Encoding
   // Mask of the non-zero AC positions in zig-zag order, so the coding loop visits only those.
   uint64_t natural = NonZeroMask(block) & ~uint64_t{1};
   uint64_t nonZero = 0;
-  for (; natural != 0; natural &= natural - 1) nonZero |= uint64_t{1} << kNaturalToZigZag[__builtin_ctzll(natural)];
+  for (; natural != 0; natural &= natural - 1) nonZero |= uint64_t{1} << kNaturalToZigZag[std::countr_zero(natural)];
   int last = 0;
   while (nonZero != 0) {
-    const int k = __builtin_ctzll(nonZero);
+    const int k = std::countr_zero(nonZero);
     nonZero &= nonZero - 1;
     int run = k - last - 1;
     last = k;

@@ -1,14 +1,16 @@
 // Arithmetic of the 4:2:2 chroma transforms on known blocks and against double-precision references.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <random>
 
 #include "mxm/BlockTransforms.h"
 
 namespace {
 
-double Basis(int k, int n) { return (k == 0 ? 1.0 / std::sqrt(2.0) : 1.0) * std::cos((2 * n + 1) * k * M_PI / 16.0); }
+double Basis(int k, int n) { return (k == 0 ? 1.0 / std::sqrt(2.0) : 1.0) * std::cos((2 * n + 1) * k * std::numbers::pi / 16.0); }
 
 // f(x, y) = 1/4 sum_u sum_v C(u) C(v) F(v, u) cos(...) cos(...)
 void ExactIdct(const int16_t* in, double* out) {
@@ -50,7 +52,7 @@ TEST(BlockTransformsTest, InverseDctOfSingleCoefficientFollowsItsCosine) {
   mxm::InverseDctChenWang(block);
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x) {
-      const double want = 160.0 / (4.0 * std::sqrt(2.0)) * std::cos((2 * x + 1) * M_PI / 16.0);
+      const double want = 160.0 / (4.0 * std::sqrt(2.0)) * std::cos((2 * x + 1) * std::numbers::pi / 16.0);
       EXPECT_NEAR(block[y * 8 + x], want, 1.0) << x << "," << y;
       EXPECT_EQ(block[y * 8 + x], block[x]);
     }

@@ -2,6 +2,7 @@
 // what libjpeg-turbo reads from its full frames.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <csetjmp>
 #include <cstring>
 
@@ -152,7 +153,7 @@ TEST(MxpegEncoderTest, FrameLayoutFollowsTheStreamConventions) {
       EXPECT_EQ(mxm->payload[6] | (mxm->payload[7] << 8), 6);   // tile rows
       ASSERT_EQ(mxm->payload.size(), 12u + 8u);                 // 60 tiles -> 8 bytes of map
       int bits = 0;
-      for (size_t b = 12; b < mxm->payload.size(); ++b) bits += __builtin_popcount(mxm->payload[b]);
+      for (size_t b = 12; b < mxm->payload.size(); ++b) bits += std::popcount(mxm->payload[b]);
       EXPECT_EQ(bits, encoder.LastFrame().tilesSent);
       EXPECT_GT(bits, 0);
       EXPECT_LT(bits, 60);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -81,7 +82,7 @@ void ForwardDctQuantise(const int (&samples)[64], const std::array<uint16_t, 64>
     std::array<double, 64> c{};
     for (int u = 0; u < 8; ++u)
       for (int x = 0; x < 8; ++x)
-        c[u * 8 + x] = (u == 0 ? std::sqrt(0.5) : 1.0) * std::cos((2 * x + 1) * u * M_PI / 16.0) / 2.0;
+        c[u * 8 + x] = (u == 0 ? std::sqrt(0.5) : 1.0) * std::cos((2 * x + 1) * u * std::numbers::pi / 16.0) / 2.0;
     return c;
   }();
   double rows[64];
