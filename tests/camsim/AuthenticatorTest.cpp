@@ -7,7 +7,7 @@
 namespace camsim {
 namespace {
 
-// RFC 7616 section 3.9.1.
+// The worked example of RFC 7616.
 constexpr const char* kUser = "Mufasa";
 constexpr const char* kPassword = "Circle of Life";
 constexpr const char* kRealm = "http-auth@example.org";
@@ -55,7 +55,7 @@ TEST(CDigestTest, ComputesTheRfcResponses) {
     EXPECT_EQ(DigestResponse(DigestAlgorithm::Sha256, kUser, kRealm, kPassword, "GET", "/dir/index.html", kNonce,
                              "00000001", kCnonce),
               kSha256Response);
-    // RFC 2617 section 3.5.
+    // The worked example of RFC 2617.
     EXPECT_EQ(DigestResponse(DigestAlgorithm::Md5, "Mufasa", "testrealm@host.com", "Circle Of Life", "GET",
                              "/dir/index.html", "dcd98b7102dd2f0e8b11d0f600bfb0c093", "00000001", "0a4f113b"),
               "6629fae49393a05397450978507c4ef1");

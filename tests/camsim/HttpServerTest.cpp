@@ -270,7 +270,7 @@ TEST_F(CHttpServerTest, AFaulted401CarriesAChallenge) {
 }
 
 TEST_F(CHttpServerTest, StallsAResponseBeforeItsFirstByteOrLater) {
-    int id = server.Faults().Add(FaultRule::Stall("/a", 3000));
+    int id = server.Faults().Add(FaultRule::Stall("/a", 1500));
     RawHttp http(Port());
     ASSERT_TRUE(http.Connect());
     ASSERT_TRUE(http.SendGet("/a"));
@@ -280,7 +280,7 @@ TEST_F(CHttpServerTest, StallsAResponseBeforeItsFirstByteOrLater) {
     EXPECT_EQ(r.body, "A");
     server.Faults().Remove(id);
 
-    server.Faults().Add(FaultRule::Stall("/stream", 3000, 12));
+    server.Faults().Add(FaultRule::Stall("/stream", 1500, 12));
     RawHttp stream(Port());
     ASSERT_TRUE(stream.Connect());
     ASSERT_TRUE(stream.SendGet("/stream"));

@@ -72,10 +72,10 @@ std::string Base64Encode(std::string_view data);
 bool Base64Decode(std::string_view text, std::string* out);
 // Lower-case hex digest of data.
 std::string HexDigest(DigestAlgorithm algorithm, std::string_view data);
-// The auth-params of a Digest answer (RFC 9110 section 11.2): names lower-cased, quoted strings
+// The auth-params of a Digest answer (RFC 9110 auth-param syntax): names lower-cased, quoted strings
 // unescaped. Malformed input gives an empty map.
 std::map<std::string, std::string> ParseAuthParams(std::string_view text);
-// The "response" value of RFC 7616 section 3.4.1 for qop=auth.
+// The "response" value of RFC 7616 for qop=auth.
 std::string DigestResponse(DigestAlgorithm algorithm, std::string_view user, std::string_view realm,
                            std::string_view password, std::string_view method, std::string_view uri,
                            std::string_view nonce, std::string_view nc, std::string_view cnonce);

@@ -48,11 +48,11 @@ enum class ParseResult {
 };
 
 // Parses the request line and header block at the start of data. Leading empty lines are skipped
-// (RFC 9112 section 2.2); lines may end in CRLF or a bare LF. On Complete, *consumed holds the
+// (RFC 9112 allows it); lines may end in CRLF or a bare LF. On Complete, *consumed holds the
 // bytes up to and including the empty line that ends the head.
 ParseResult ParseRequestHead(std::string_view data, RequestHead* head, size_t* consumed);
 
-// Request body framing decided from the head (RFC 9112 section 6.3).
+// Request body framing decided from the head (RFC 9112 message body length rules).
 struct BodyFraming {
     enum class Kind { None, Length, Chunked, Invalid } kind = Kind::None;
     uint64_t length = 0;  // for Length
