@@ -28,10 +28,11 @@ struct QueryState {
     bool reported = false;       // the query thread is about to send, or has sent, its notification
 };
 
-// Made on first use and never destroyed, so that no work happens at module load or unload.
+// Made on first use, so that no work happens at module load; freed when the module is unloaded
+// (the host ends every query with UninitCapabilityQuery before that).
 QueryState& State() {
-    static QueryState* state = new QueryState;
-    return *state;
+    static QueryState state;
+    return state;
 }
 
 // The query thread's notification, with exceptions from the host dropped.

@@ -40,6 +40,7 @@ bool ReadSide(const std::string& text, size_t& pos, uint32_t& value) {
 }  // namespace
 
 std::string ReplyText(const std::vector<uint8_t>& body) {
+    if (body.empty()) return std::string();  // data() may be null then
     const void* zero = std::memchr(body.data(), 0, body.size());
     const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - body.data()) : body.size();
     return std::string(reinterpret_cast<const char*>(body.data()), length);

@@ -1,12 +1,13 @@
 // Host-side recorders for capability-query tests: a result object whose sub-objects log every
 // call in order, and a callback that keeps its notifications and lets a test wait for them.
 #pragma once
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "Thread/Event.h"
 #include "quillon/CapabilityQuery.h"
 
 namespace quillon_test {
@@ -122,7 +123,13 @@ public:
     void OnQueryFailed(int32_t code, const char* message) override { Add({false, code, message ? message : ""}); }
 
     // True once a notification has arrived within the time.
-    bool WaitForNotification(uint32_t milliseconds) { return arrived_.Wait(milliseconds); }
+    bool WaitForNotification(uint32_t milliseconds) { return WaitForNotifications(1, milliseconds); }
+    // True once count notifications have arrived within the time.
+    bool WaitForNotifications(size_t count, uint32_t milliseconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return arrived_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                 [&] { return notifications_.size() >= count; });
+    }
     std::vector<Notification> Notifications() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return notifications_;
@@ -130,16 +137,14 @@ public:
 
 private:
     void Add(Notification notification) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            notifications_.push_back(std::move(notification));
-        }
-        arrived_.Set();
+        std::lock_guard<std::mutex> lock(mutex_);
+        notifications_.push_back(std::move(notification));
+        arrived_.notify_all();
     }
 
     mutable std::mutex mutex_;
     std::vector<Notification> notifications_;
-    velmora::CManualEvent arrived_;
+    std::condition_variable arrived_;
 };
 
 }  // namespace quillon_test
