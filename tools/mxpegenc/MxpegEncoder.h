@@ -5,6 +5,11 @@
 // quantised coefficients of every tile, so frame k depends only on the pictures 0..k and the options.
 // Nothing here throws except std::bad_alloc and std::invalid_argument for a picture whose planes do not
 // match its declared size.
+//
+// Typical use (one encoder per stream connection, so every stream starts with a full frame and tables):
+//   mxpegenc::MxpegEncoder encoder({.quality = 75, .refreshInterval = 10});
+//   mxpegenc::SyntheticScene scene(seed);
+//   for (uint32_t k = 0;; ++k) send(encoder.EncodeFrame(scene.Render(k, w, h), sensorBlock, k * 100000));
 #pragma once
 
 #include <array>
