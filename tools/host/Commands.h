@@ -39,6 +39,9 @@ class CapabilityResult;
 // Runs a capability query against the camera and waits for its outcome (bounded).
 bool ProbeCamera(DriverModule& module, const CameraConfig& camera, uint8_t videoStandard, CapabilityResult* result,
                  std::string* error);
+// One PTZ action ("move right 8", "preset add Door", ...); prints the result code in words.
+int RunPtzAction(velmora::IIPPTZApiEx* api, const std::vector<std::string>& words, std::ostream& out);
+const char* PtzResultText(int32_t code);
 // The probe's findings as a readable table.
 void PrintProbe(const CameraConfig& camera, const CapabilityResult& result, std::ostream& out);
 
