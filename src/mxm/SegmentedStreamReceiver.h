@@ -1,4 +1,0 @@
-// The name under which the MxPEG channel includes the picture sink interface.
-#pragma once
-
-#include "mxm/ISegmentedStreamReceiver.h"
