@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "Web/HttpClient.h"
+
 namespace velmora {
 
 namespace {
@@ -46,6 +48,12 @@ int32_t CHttpChannelBase::Run() {
     SetState(kStopped);
     SetCameraState(false);
     return 0;
+}
+
+uint32_t CHttpChannelBase::ReadStreamChunk(Web::CHttpClient& client, std::vector<uint8_t>& buffer) {
+    uint32_t available = client.QueryAvailable();
+    if (buffer.size() < available) buffer.resize(available);
+    return client.ReadSome(buffer.data(), static_cast<uint32_t>(buffer.size()));
 }
 
 void CHttpChannelBase::ProcessSensorText(const char* text, size_t size) {

@@ -3,10 +3,15 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Channels/BaseCameraChannel.h"
 #include "Channels/MediaReceiver.h"
 #include "IO/AlarmReceiver.h"
+
+namespace Web {
+class CHttpClient;
+}
 
 namespace velmora {
 
@@ -21,6 +26,10 @@ public:
     virtual bool StreamVideo() = 0;
 
     bool OnMediaSample(ipcapture::IMediaSample* sample) override;
+
+    // Reads the next piece of the live body: asks for the larger of the last read size and what
+    // the connection has available (which blocks up to the request time-out). 0 ends the stream.
+    static uint32_t ReadStreamChunk(Web::CHttpClient& client, std::vector<uint8_t>& buffer);
 
     // Passes the first sensor block in the text to the I/O object.
     void ProcessSensorText(const char* text, size_t size);

@@ -63,9 +63,7 @@ bool CMjpegHttpChannel::StreamVideo() {
     for (;;) {
         if (IsStopSignalled()) return !streamError_;
         if (streamError_) return false;
-        uint32_t available = client.QueryAvailable();
-        if (buffer.size() < available) buffer.resize(available);
-        uint32_t got = client.ReadSome(buffer.data(), static_cast<uint32_t>(buffer.size()));
+        uint32_t got = ReadStreamChunk(client, buffer);
         if (got == 0) return false;
         buffer.resize(got);
         parser_.Parse(buffer.data(), got);

@@ -46,9 +46,7 @@ bool CMxpegHttpChannel::StreamVideo() {
     for (;;) {
         if (IsStopSignalled()) return !streamError_;
         if (streamError_) return false;
-        uint32_t available = client.QueryAvailable();
-        if (buffer.size() < available) buffer.resize(available);
-        uint32_t got = client.ReadSome(buffer.data(), static_cast<uint32_t>(buffer.size()));
+        uint32_t got = ReadStreamChunk(client, buffer);
         if (!buffer.empty()) ProcessSensorText(reinterpret_cast<const char*>(buffer.data()), buffer.size());
         if (got == 0) return false;
         buffer.resize(got);

@@ -1,11 +1,10 @@
 // Message records, level mapping and exact-length formatting.
 #include "Driver/DebugInfo.h"
 
-#include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "Driver/IDriver.h"
+#include "Web/TextUtils.h"
 
 namespace velmora {
 
@@ -37,17 +36,7 @@ int MapMessageLevel(int level, uint16_t hostMajor, uint16_t hostMinor) {
     }
 }
 
-std::string FormatV(const char* format, va_list args) {
-    if (!format) return {};
-    va_list measure;
-    va_copy(measure, args);
-    int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (length <= 0) return {};
-    std::vector<char> buffer(static_cast<size_t>(length) + 1);
-    std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    return std::string(buffer.data(), static_cast<size_t>(length));
-}
+std::string FormatV(const char* format, va_list args) { return Utils::FormatStringV(format, args); }
 
 std::string Format(const char* format, ...) {
     va_list args;
