@@ -85,8 +85,6 @@ public:
     bool Finished() const { return finished_; }
     bool Failed() const { return failed_; }
     bool HasBody() const { return framing_.kind != BodyFraming::Kind::None; }
-    // Declared Content-Length; 0 for chunked or no body.
-    uint64_t DeclaredLength() const { return framing_.kind == BodyFraming::Kind::Length ? framing_.length : 0; }
 
 private:
     friend class HttpConnection;
@@ -125,7 +123,6 @@ public:
     // Waits up to ms (for pacing a stream); returns Alive().
     bool Pause(uint32_t ms);
     bool Responded() const { return status_ != 0; }
-    int Status() const { return status_; }
 
 private:
     friend class HttpConnection;

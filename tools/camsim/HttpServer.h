@@ -42,12 +42,10 @@ public:
     // true: close the listener and drop every connection; false: listen again on the same port
     // (false when that fails).
     bool SetOffline(bool offline);
-    bool Offline() const { return context_->offline; }
 
     Authenticator& Auth() { return context_->auth; }
     FaultSet& Faults() { return context_->faults; }
     RequestLog& Log() { return context_->log; }
-    const ServerOptions& Options() const { return context_->options; }
     size_t ConnectionCount() const { return connections_; }
 
 private:
