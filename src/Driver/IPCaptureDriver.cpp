@@ -16,6 +16,9 @@ namespace {
 constexpr const char* kHostCoreModule = "ombrel.dll";
 constexpr uint16_t kDefaultHostVersion[4] = {5, 12, 0, 0};
 constexpr const char* kNoneText = "(none)";
+// The host ends its parameter list with a null; a host that never does must not make Open
+// read (and store) without end. The driver itself reads keys 1 to 4.
+constexpr int32_t kMaxHostParameters = 1024;
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
 }  // namespace
@@ -55,7 +58,7 @@ bool CIPCaptureDriver::Open(ipcapture::IDebugInfoReceiver* receiver, ipcapture::
     device_.Password = Text(connection->GetPassword());
     device_.Model = Text(camera->GetModel());
 
-    for (int32_t index = 1; index < INT_MAX; ++index) {
+    for (int32_t index = 1; index <= kMaxHostParameters; ++index) {
         const char* value = config->GetParameter(index);
         if (!value) break;
         parameters_[index] = value;

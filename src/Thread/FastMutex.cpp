@@ -1,6 +1,8 @@
 // Spin-then-block recursive lock.
 #include "Thread/FastMutex.h"
 
+#include <new>
+
 namespace velmora {
 
 namespace {
@@ -18,7 +20,10 @@ uint32_t CFastMutex::DefaultSpinCount() {
     return single ? 0 : kMultiProcessorSpinCount;
 }
 
-CFastMutex::CFastMutex() : event_(platform::CreateEventObject(false, false)), spinCount_(DefaultSpinCount()) {}
+CFastMutex::CFastMutex() : event_(platform::CreateEventObject(false, false)), spinCount_(DefaultSpinCount()) {
+    // Without its event a blocked Lock would return at once and share the lock.
+    if (!event_) throw std::bad_alloc();
+}
 
 CFastMutex::~CFastMutex() { platform::CloseEventObject(event_); }
 

@@ -1,13 +1,18 @@
 // Bounded work-item thread.
 #include "Thread/WorkItemThreadEx.h"
 
+#include <new>
+
 namespace velmora {
 
 namespace {
 constexpr uint32_t kWakeupPollMs = 1000;
 }
 
-CWorkItemThreadEx::CWorkItemThreadEx() : wakeup_(platform::CreateEventObject(false, false)) {}
+CWorkItemThreadEx::CWorkItemThreadEx() : wakeup_(platform::CreateEventObject(false, false)) {
+    // Without its event the worker's wait would fail at once and spin.
+    if (!wakeup_) throw std::bad_alloc();
+}
 
 CWorkItemThreadEx::~CWorkItemThreadEx() {
     // Stop is virtual but the derived part is gone here; this class's own Stop is what runs.

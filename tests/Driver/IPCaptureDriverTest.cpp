@@ -328,6 +328,27 @@ TEST_F(DriverTest, ParameterListEndsAtFirstNullAndSurvivesReopen) {
     EXPECT_EQ(driver.GetParameter(4), "FW1");
 }
 
+TEST_F(DriverTest, EndlessParameterListIsCutOff) {
+    // A host that never ends its list with a null must not keep Open reading for ever.
+    class EndlessConfig : public NullableConfig {
+    public:
+        const char* GetParameter(int32_t index) override {
+            ++calls;
+            lastIndex = index;
+            // Ends after all, so that a driver without a bound fails this test instead of hanging it.
+            return calls < 100000 ? "7" : nullptr;
+        }
+        int64_t calls = 0;
+        int32_t lastIndex = 0;
+    } config;
+    TestDriver driver;
+    ASSERT_TRUE(driver.Open(nullptr, &allocator_, &config));
+    EXPECT_EQ(driver.GetParameterInt(4), 7);
+    EXPECT_EQ(driver.GetParameterInt(1024), 7);
+    EXPECT_EQ(config.calls, 1024) << "read up to a fixed bound";
+    EXPECT_EQ(driver.GetParameterInt(1025), INT_MIN);
+}
+
 TEST_F(DriverTest, SubObjectsLiveFromOpenToClose) {
     HostConfig config(DefaultCamera());
     TestDriver driver;
