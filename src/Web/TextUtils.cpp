@@ -65,7 +65,8 @@ std::string FindKeyValue(const std::string& key, const std::string& separator, c
             }
         }
         if (after == std::string::npos) break;
-        pos = reply.find(key, after);
+        // A key that starts with a delimiter ends its own item where it begins: move on by one.
+        pos = reply.find(key, after > pos ? after : pos + 1);
     }
     return {};
 }

@@ -61,6 +61,14 @@ TEST(CTextUtilsTest, FindKeyValueTable) {
         EXPECT_EQ(FindKeyValue(r.key, r.separator, r.reply, r.delimiters), r.value) << r.key << " in " << r.reply;
 }
 
+// Found by the text fuzz target: a key whose first character is also a delimiter used to search
+// again from the same place forever.
+TEST(CTextUtilsTest, FindKeyValueEndsForKeyStartingWithDelimiter) {
+    EXPECT_EQ(FindKeyValue("SI2", "=", "SI2=1,SI2=0", ",S"), "");
+    EXPECT_EQ(FindKeyValue(",A", "=", "x=1,,A=2", ","), "");
+    EXPECT_EQ(FindKeyValue("A", "=", "B=1,A=2", ","), "2");
+}
+
 TEST(CTextUtilsTest, CaseConversionCoversAsciiLetters) {
     EXPECT_EQ(ToLower("MxPEG-Ab12"), "mxpeg-ab12");
     EXPECT_EQ(ToUpper("00:03:c5:0a"), "00:03:C5:0A");
