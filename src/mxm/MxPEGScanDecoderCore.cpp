@@ -52,7 +52,21 @@ void MxPEGScanDecoderCore::BeginScan(const uint8_t* data, uint32_t length) {
 }
 
 // Tops the bit buffer up to at least 57 bits while input (or zero padding past a marker) lasts.
+// Fast path: eight bytes at hand and none of them 0xFF (no stuffing, no marker) go in with one load.
 void MxPEGScanDecoderCore::Fill() {
+  if (!atMarker_ && end_ - pos_ >= 8) {
+    const uint64_t word = LoadBigEndian64(pos_);
+    const uint64_t inverted = ~word;  // a 0xFF byte of word is a zero byte here
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      const int bytes = (63 - bitCount_) >> 3;  // bitCount_ <= 56 after: 57..63 bits
+      if (bytes > 0) {
+        bitBuffer_ = (bitBuffer_ << (8 * bytes)) | (word >> (64 - 8 * bytes));
+        bitCount_ += 8 * bytes;
+        pos_ += bytes;
+      }
+      return;
+    }
+  }
   while (bitCount_ <= 56) {
     uint8_t byte = 0;
     if (!atMarker_) {
@@ -78,34 +92,19 @@ void MxPEGScanDecoderCore::Fill() {
   }
 }
 
+// The next 16 bits, zeros past what the buffer holds (bitCount_ may be below 16 at the end of data).
+inline uint32_t MxPEGScanDecoderCore::Peek16() const {
+  return bitCount_ >= 16 ? static_cast<uint32_t>(bitBuffer_ >> (bitCount_ - 16)) & 0xFFFFu
+                         : static_cast<uint32_t>(bitBuffer_ << (16 - bitCount_)) & 0xFFFFu;
+}
+
+// Checked path: a code longer than the bits left fails, as the tree walk runs out of bits there.
 int MxPEGScanDecoderCore::DecodeSymbol(const mxcpcHuffmanTree& tree) {
-  constexpr int kBits = mxcpcHuffmanTree::kLookupBits;
   if (bitCount_ < 16) Fill();
-  if (bitCount_ == 0) return -1;
-  const uint32_t peek = bitCount_ >= kBits
-                            ? static_cast<uint32_t>(bitBuffer_ >> (bitCount_ - kBits)) & ((1u << kBits) - 1)
-                            : static_cast<uint32_t>(bitBuffer_ << (kBits - bitCount_)) & ((1u << kBits) - 1);
-  const mxcpcHuffmanTree::LookupEntry& entry = tree.Lookup(peek);
-  if (entry.length != 0) {
-    if (entry.length > bitCount_) return -1;  // the code needs bits the scan does not have
-    bitCount_ -= entry.length;
-    return entry.symbol;
-  }
-  if (entry.node == mxcpcHuffmanTree::kSentinel || bitCount_ < kBits) return -1;
-  bitCount_ -= kBits;
-  // Codes longer than the lookup: follow the tree bit by bit (at most 7 more levels).
-  int32_t node = entry.node;
-  for (;;) {
-    if (bitCount_ == 0) {
-      Fill();
-      if (bitCount_ == 0) return -1;
-    }
-    --bitCount_;
-    const mxcpcHuffmanTree::Node& n = tree.NodeAt(node);
-    node = ((bitBuffer_ >> bitCount_) & 1u) ? n.right : n.left;
-    if (node == mxcpcHuffmanTree::kSentinel) return -1;
-    if (tree.NodeAt(node).leaf) return tree.NodeAt(node).symbol;
-  }
+  const mxcpcHuffmanTree::Code code = tree.Decode(Peek16());
+  if (code.length == 0 || code.length > bitCount_) return -1;
+  bitCount_ -= code.length;
+  return code.symbol;
 }
 
 // EXTEND (T.81 F.2.2.1) of the next `size` bits, size 1..16.
@@ -115,8 +114,7 @@ bool MxPEGScanDecoderCore::Receive(int size, int& value) {
     if (bitCount_ < size) return false;
   }
   bitCount_ -= size;
-  const int r = static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1));
-  value = r >= (1 << (size - 1)) ? r : r + 1 - (1 << size);
+  value = Extend(static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1)), size);
   return true;
 }
 
@@ -132,13 +130,32 @@ bool MxPEGScanDecoderCore::DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHu
   pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
   block[0] = pred;
   for (int k = 1; k < 64;) {
-    const int symbol = DecodeSymbol(ac);
-    if (symbol < 0) return false;
-    if (symbol == 0) return true;  // end of block: the rest stays 0
-    const int run = symbol >> 4, size = symbol & 15;
-    if (size > kMaxAcSize || run + 1 > 64 - k) return false;
-    int value = 0;
-    if (size != 0 && !Receive(size, value)) return false;
+    if (bitCount_ < kMaxCodeBits) Fill();
+    int symbol, value = 0;
+    if (bitCount_ >= kMaxCodeBits) {
+      // Fast path: a code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
+      const mxcpcHuffmanTree::Code code = ac.Decode(Peek16());
+      if (code.length == 0) return false;
+      bitCount_ -= code.length;
+      symbol = code.symbol;
+      if (symbol == 0) return true;  // end of block: the rest stays 0
+      const int size = symbol & 15;
+      if (size > kMaxAcSize) return false;
+      if (size != 0) {
+        bitCount_ -= size;
+        value = Extend(static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1)), size);
+      }
+    } else {
+      // Checked path near the end of the scan data.
+      symbol = DecodeSymbol(ac);
+      if (symbol < 0) return false;
+      if (symbol == 0) return true;
+      const int size = symbol & 15;
+      if (size > kMaxAcSize) return false;
+      if (size != 0 && !Receive(size, value)) return false;
+    }
+    const int run = symbol >> 4;
+    if (run + 1 > 64 - k) return false;
     k += run;
     block[kZigZagToNatural[k++]] = static_cast<int16_t>(value);
   }

@@ -47,7 +47,19 @@ class MxPEGScanDecoderCore {
   bool DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block);
 
  private:
+  // Longest AC code plus its value: with this many bits buffered a coefficient needs no further checks.
+  static constexpr int kMaxCodeBits = 16 + kMaxAcSize;
+
+  static int Extend(int bits, int size) { return bits >= (1 << (size - 1)) ? bits : bits + 1 - (1 << size); }
+  // Compilers turn this into one load and a byte swap.
+  static uint64_t LoadBigEndian64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    return v;
+  }
+
   void Fill();
+  uint32_t Peek16() const;
   int DecodeSymbol(const mxcpcHuffmanTree& tree);  // -1 on failure
   bool Receive(int size, int& value);
 

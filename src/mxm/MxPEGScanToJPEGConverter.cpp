@@ -57,6 +57,7 @@ void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescript
   } catch (...) {
     // Out of memory while growing the entropy buffer, or a receiver that threw: no picture.
     writer_.Reset();
+    tileCache_.Invalidate();
   }
 }
 
@@ -85,9 +86,14 @@ bool MxPEGScanToJPEGConverter::PrepareStore(int32_t columns, int32_t rows) {
   store_.clear();
   store_.shrink_to_fit();
   storeColumns_ = storeRows_ = 0;
+  tileCache_.Resize(0);
   try {
-    store_.assign(static_cast<size_t>(columns) * static_cast<size_t>(rows) * kCoefficientsPerTile, 0);
+    const size_t tiles = static_cast<size_t>(columns) * static_cast<size_t>(rows);
+    store_.assign(tiles * kCoefficientsPerTile, 0);
+    tileCache_.Resize(tiles);
   } catch (const std::bad_alloc&) {
+    store_.clear();
+    tileCache_.Resize(0);
     return false;
   }
   storeColumns_ = columns;
@@ -99,6 +105,7 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
   int16_t predictors[3] = {0, 0, 0};
   if (frame.nonStandardSampling != 0) {
     if (frame.tileMap != nullptr) return false;  // 4:2:2 frames are always complete pictures
+    tileCache_.Invalidate();
     for (int32_t row = 0; row < storeRows_ * 2; ++row)
       for (int32_t column = 0; column < storeColumns_; ++column)
         if (!DecodeUnit422(row, column, predictors)) return false;
@@ -116,6 +123,7 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
       if (byte >= mapBytes || (frame.tileMap[byte] & (0x80u >> (t % 8))) == 0) continue;
     }
     int16_t* tile = &store_[t * kCoefficientsPerTile];
+    tileCache_.MarkChanged(t);  // before decoding: a failure may leave the tile half written
     for (int s = 0; s < 6; ++s) {
       const BlockSlot& slot = slots_[s];
       if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
@@ -160,9 +168,13 @@ void MxPEGScanToJPEGConverter::ConvertChroma(int16_t* block, int16_t* target, co
 
 void MxPEGScanToJPEGConverter::Send(const uint8_t* data, uint32_t length) { receiver_->AppendSegment(data, length); }
 
-void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
-  // The scan is coded completely before the first byte goes out, so a failure leaves the receiver
-  // with nothing of this picture.
+// The scan is coded completely before the first byte goes out, so a failure leaves the receiver with
+// nothing of this picture.
+void MxPEGScanToJPEGConverter::CodeScan() {
+  if (!referenceWriter_) {
+    tileCache_.Write(store_.data(), luminance_, chrominance_);
+    return;
+  }
   writer_.Reset();
   int predictors[3] = {0, 0, 0};
   const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
@@ -173,7 +185,10 @@ void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
     writer_.EncodeBlock(tile + 5 * 64, predictors[2], chrominance_);
   }
   writer_.Finish();
+}
 
+void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
+  CodeScan();
   Send(kSoi, sizeof kSoi);
   Send(kApp0, sizeof kApp0);
   for (int t = 0; t < 2; ++t) {
@@ -202,7 +217,10 @@ void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
     Send(table.data, table.size);
   }
   Send(kSos, sizeof kSos);
-  Send(writer_.Data(), static_cast<uint32_t>(writer_.Size()));
+  if (referenceWriter_)
+    Send(writer_.Data(), static_cast<uint32_t>(writer_.Size()));
+  else
+    Send(tileCache_.Data(), static_cast<uint32_t>(tileCache_.Size()));
   Send(kEoi, sizeof kEoi);
   writer_.Reset();
   receiver_->FrameComplete(width, height);

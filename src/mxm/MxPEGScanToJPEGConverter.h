@@ -9,6 +9,7 @@
 #include "mxm/ISegmentedStreamReceiver.h"
 #include "mxm/JpegScanWriter.h"
 #include "mxm/MxPEGScanDecoderCore.h"
+#include "mxm/TileScanCache.h"
 #include "mxm/mxmUndecodedMxPEGFrameDescriptor.h"
 
 namespace mxm {
@@ -39,11 +40,15 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   // fuzzing fast or memory small on an embedded host. Frames above it yield no picture.
   void SetMaxPictureSide(int32_t side);
 
+  // For tests: true writes every picture block by block with JpegScanWriter instead of re-coding only
+  // the changed tiles. Both give the same bytes; the straightforward one is the reference.
+  void SetReferenceWriter(bool on) { referenceWriter_ = on; }
+
   // For tests and tools: the store (tiles in raster order, 6 blocks of 64 natural-order values each).
   const std::vector<int16_t>& CoefficientStore() const { return store_; }
   int32_t StoreTileColumns() const { return storeColumns_; }
   int32_t StoreTileRows() const { return storeRows_; }
-  size_t EntropyBufferCapacity() const { return writer_.Capacity(); }
+  size_t EntropyBufferCapacity() const { return referenceWriter_ ? writer_.Capacity() : tileCache_.OutputCapacity(); }
 
  private:
   struct BlockSlot {
@@ -59,6 +64,7 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   bool DecodeUnit422(int32_t unitRow, int32_t unitColumn, int16_t* predictors);
   void ConvertChroma(int16_t* block, int16_t* target, const uint16_t* quant, bool oddRow);
   void WritePicture(int32_t width, int32_t height);
+  void CodeScan();
   void Send(const uint8_t* data, uint32_t length);
 
   ISegmentedStreamReceiver* receiver_;
@@ -70,6 +76,8 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   std::array<BlockSlot, 6> slots_{};
   std::array<uint16_t, 64> outputQuant_[2]{};
   JpegScanWriter writer_;
+  TileScanCache tileCache_;  // one entry per store tile
+  bool referenceWriter_ = false;
   EncodingSet luminance_;
   EncodingSet chrominance_;
   int16_t scratch_[64] = {};

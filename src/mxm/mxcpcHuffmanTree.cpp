@@ -1,4 +1,4 @@
-// Huffman decoding tree: leftmost-free placement per code length and the short-code lookup table.
+// Huffman decoding tree: leftmost-free placement per code length and the two-level decoding tables.
 #include "mxm/mxcpcHuffmanTree.h"
 
 namespace mxm {
@@ -13,7 +13,7 @@ std::unique_ptr<mxcpcHuffmanTree> mxcpcHuffmanTree::Build(const uint8_t* data) {
       if (!tree->Insert(kRoot, 0, length, *symbol++)) return nullptr;
     }
   }
-  tree->BuildLookup();
+  tree->BuildTables();
   return tree;
 }
 
@@ -41,22 +41,38 @@ bool mxcpcHuffmanTree::Insert(int32_t node, int depth, int length, uint8_t symbo
   return false;
 }
 
-void mxcpcHuffmanTree::BuildLookup() {
-  for (uint32_t bits = 0; bits < lookup_.size(); ++bits) {
-    LookupEntry entry;
-    int32_t node = kRoot;
-    for (int i = 0; i < kLookupBits; ++i) {
-      const bool one = (bits >> (kLookupBits - 1 - i)) & 1u;
+// Walks every kLookupBits-bit pattern down the tree; an inner node reached after all of them gets a
+// subtable that walks the remaining bits the same way. Codes are at most 16 bits, so two levels cover
+// every path, and a path that meets the sentinel gives length 0 exactly where the walk fails.
+void mxcpcHuffmanTree::BuildTables() {
+  auto walk = [this](int32_t node, uint32_t bits, int count, int depth, Code& code) {
+    for (int i = 0; i < count; ++i) {
+      const bool one = (bits >> (count - 1 - i)) & 1u;
       node = one ? nodes_[node].right : nodes_[node].left;
-      if (node == kSentinel) break;
+      if (node == kSentinel) return kSentinel;
       if (nodes_[node].leaf) {
-        entry.length = static_cast<uint8_t>(i + 1);
-        entry.symbol = nodes_[node].symbol;
-        break;
+        code.length = static_cast<uint8_t>(depth + i + 1);
+        code.symbol = nodes_[node].symbol;
+        return kSentinel;
       }
     }
-    if (entry.length == 0) entry.node = node;
-    lookup_[bits] = entry;
+    return node;  // still inside the tree
+  };
+  subtables_.clear();
+  for (uint32_t bits = 0; bits < primary_.size(); ++bits) {
+    Code code;
+    const int32_t inner = walk(kRoot, bits, kLookupBits, 0, code);
+    if (inner == kSentinel) {
+      primary_[bits] = (static_cast<uint32_t>(code.length) << 8) | code.symbol;
+      continue;
+    }
+    const uint32_t number = static_cast<uint32_t>(subtables_.size() >> kSubBits);
+    primary_[bits] = kSubtableFlag | number;
+    for (uint32_t rest = 0; rest < (1u << kSubBits); ++rest) {
+      Code longer;
+      walk(inner, rest, kSubBits, kLookupBits, longer);
+      subtables_.push_back(longer);
+    }
   }
 }
 

@@ -1,4 +1,5 @@
-// Binary Huffman decoding tree built from DHT data, with a 9-bit lookup table for the short codes.
+// Binary Huffman decoding tree built from DHT data, and the decoding tables derived from it that the
+// scan decoder uses instead of walking the tree.
 #pragma once
 
 #include <array>
@@ -24,12 +25,11 @@ class mxcpcHuffmanTree {
     uint8_t symbol = 0;
   };
 
-  // One entry per kLookupBits-bit pattern: a code of `length` bits (1..9) with its symbol, or
-  // length 0 with `node` the inner node reached after 9 bits (kSentinel: the pattern is no code).
-  struct LookupEntry {
+  // Result of a table decode: a code of `length` bits (1..16) with its symbol, or length 0 when the
+  // bits are no code (the tree walk would reach the sentinel).
+  struct Code {
     uint8_t length = 0;
     uint8_t symbol = 0;
-    int32_t node = kSentinel;
   };
 
   virtual ~mxcpcHuffmanTree() = default;
@@ -40,7 +40,16 @@ class mxcpcHuffmanTree {
   static std::unique_ptr<mxcpcHuffmanTree> Build(const uint8_t* data);
 
   const Node& NodeAt(int32_t index) const { return nodes_[static_cast<size_t>(index)]; }
-  const LookupEntry& Lookup(uint32_t bits) const { return lookup_[bits]; }
+
+  // Decodes the code at the top of `bits16` (the next 16 scan bits, most significant first, zeros past
+  // the end of the data). Gives exactly what the tree walk gives for the same bits: two table reads
+  // (kLookupBits bits, then the remaining 16 - kLookupBits for the longer codes) instead of one step per bit.
+  Code Decode(uint32_t bits16) const {
+    const uint32_t e = primary_[bits16 >> kSubBits];
+    if ((e & kSubtableFlag) == 0) return Code{static_cast<uint8_t>(e >> 8), static_cast<uint8_t>(e)};
+    return subtables_[((e & 0xFFFFu) << kSubBits) | (bits16 & ((1u << kSubBits) - 1))];
+  }
+
   // Walks the tree from the root with the given bits, most significant first; for tests.
   // Returns the symbol, or -1 when the bits lead to the sentinel or end before a leaf.
   int DecodeBits(uint32_t bits, int count) const;
@@ -48,10 +57,16 @@ class mxcpcHuffmanTree {
  private:
   mxcpcHuffmanTree();
   bool Insert(int32_t node, int depth, int length, uint8_t symbol);
-  void BuildLookup();
+  void BuildTables();
+
+  static constexpr int kSubBits = 16 - kLookupBits;
+  // Primary entry: symbol in bits 0-7 and code length in bits 8-15 (0: no code); with kSubtableFlag the
+  // low 16 bits instead number the subtable of the inner node reached after kLookupBits bits.
+  static constexpr uint32_t kSubtableFlag = 1u << 31;
 
   std::vector<Node> nodes_;
-  std::array<LookupEntry, 1u << kLookupBits> lookup_{};
+  std::array<uint32_t, 1u << kLookupBits> primary_{};
+  std::vector<Code> subtables_;  // (1 << kSubBits) entries per inner node at depth kLookupBits
 };
 
 }  // namespace mxm

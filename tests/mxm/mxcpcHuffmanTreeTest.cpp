@@ -17,7 +17,7 @@ std::vector<uint8_t> ToVector(const uint8_t* data) {
   return std::vector<uint8_t>(data, data + 16 + count);
 }
 
-// Every symbol decodes from its canonical code, and the tree walk equals the lookup path.
+// Every symbol decodes from its canonical code, by the tree walk and by the tables.
 void ExpectCanonical(const std::vector<uint8_t>& spec) {
   const auto tree = mxm::mxcpcHuffmanTree::Build(spec.data());
   ASSERT_NE(tree, nullptr);
@@ -27,11 +27,9 @@ void ExpectCanonical(const std::vector<uint8_t>& spec) {
   for (size_t i = 16; i < spec.size(); ++i) {
     const uint8_t s = spec[i];
     EXPECT_EQ(tree->DecodeBits(code[s], length[s]), s) << "symbol " << int(s);
-    if (length[s] <= mxm::mxcpcHuffmanTree::kLookupBits) {
-      const auto& e = tree->Lookup(static_cast<uint32_t>(code[s]) << (mxm::mxcpcHuffmanTree::kLookupBits - length[s]));
-      EXPECT_EQ(e.length, length[s]);
-      EXPECT_EQ(e.symbol, s);
-    }
+    const mxm::mxcpcHuffmanTree::Code e = tree->Decode(static_cast<uint32_t>(code[s]) << (16 - length[s]));
+    EXPECT_EQ(e.length, length[s]) << "symbol " << int(s);
+    EXPECT_EQ(e.symbol, s);
   }
 }
 
@@ -84,10 +82,47 @@ TEST(mxcpcHuffmanTreeTest, CodesThatDoNotFitFailAndUnusedPatternsLeadToTheSentin
   EXPECT_EQ(tree->DecodeBits(0b01, 2), 9);
   EXPECT_EQ(tree->DecodeBits(0b10, 2), -1);
   EXPECT_EQ(tree->DecodeBits(0b11, 2), -1);
-  const auto& e = tree->Lookup(0b100000000);
-  EXPECT_EQ(e.length, 0);
-  EXPECT_EQ(e.node, mxm::mxcpcHuffmanTree::kSentinel);
+  EXPECT_EQ(tree->Decode(0b1000000000000000).length, 0);
+  EXPECT_EQ(tree->Decode(0b0100000000000000).length, 2);
   // The sentinel's children are itself.
   EXPECT_EQ(tree->NodeAt(mxm::mxcpcHuffmanTree::kSentinel).left, mxm::mxcpcHuffmanTree::kSentinel);
   EXPECT_EQ(tree->NodeAt(mxm::mxcpcHuffmanTree::kSentinel).right, mxm::mxcpcHuffmanTree::kSentinel);
+}
+
+// The tables must accept and refuse exactly what the bit-by-bit walk does, for every 16-bit pattern:
+// the walk's symbol and the number of bits it took, or a refusal where it meets the sentinel.
+TEST(mxcpcHuffmanTreeTest, TablesDecodeEveryBitPatternAsTheTreeWalk) {
+  std::vector<std::vector<uint8_t>> specs = {ToVector(mxm::kStdDcLuminance.data()), ToVector(mxm::kStdAcLuminance.data()),
+                                             ToVector(mxm::kStdAcChrominance.data())};
+  // Incomplete tables leave holes at every depth; the skewed one has codes of all 16 lengths.
+  specs.push_back({0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 9});
+  std::vector<uint8_t> skewed = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  for (int s = 0; s < 16; ++s) skewed.push_back(static_cast<uint8_t>(0x20 + s));
+  specs.push_back(skewed);
+  std::vector<uint8_t> longOnly(16, 0);
+  longOnly[11] = 3;  // three codes of 12 bits, nothing shorter
+  longOnly[15] = 5;  // and five of 16 bits
+  for (int s = 0; s < 8; ++s) longOnly.push_back(static_cast<uint8_t>(0x40 + s));
+  specs.push_back(longOnly);
+  for (size_t t = 0; t < specs.size(); ++t) {
+    const auto tree = mxm::mxcpcHuffmanTree::Build(specs[t].data());
+    ASSERT_NE(tree, nullptr) << "table " << t;
+    int mismatches = 0, codes = 0;
+    for (uint32_t bits = 0; bits < 0x10000; ++bits) {
+      int walkSymbol = -1, walkLength = 0;
+      for (int n = 1; n <= 16 && walkSymbol < 0; ++n) {
+        // The walk's answer for the first n bits; a prefix that ends at the sentinel stays -1 for longer n too.
+        const int s = tree->DecodeBits(bits >> (16 - n), n);
+        if (s >= 0) walkSymbol = s, walkLength = n;
+      }
+      const mxm::mxcpcHuffmanTree::Code c = tree->Decode(bits);
+      codes += c.length != 0;
+      const bool same = walkSymbol < 0 ? c.length == 0 : (c.length == walkLength && c.symbol == walkSymbol);
+      if (!same && ++mismatches <= 3)
+        ADD_FAILURE() << "table " << t << " bits " << std::hex << bits << ": walk " << walkSymbol << "/" << walkLength
+                      << ", tables " << int(c.symbol) << "/" << int(c.length);
+    }
+    EXPECT_EQ(mismatches, 0) << "table " << t;
+    EXPECT_GT(codes, 0) << "table " << t;
+  }
 }

@@ -1,0 +1,315 @@
+// Tile-bit cache of the JPEG scan: the block coder into unstuffed words, the stuffing assembler, and
+// the bookkeeping of the kept pieces (replacement, compaction).
+#include "mxm/TileScanCache.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace mxm {
+namespace {
+
+constexpr int kDcLimit = JpegScanWriter::kDcLimit;
+constexpr int kAcLimit = JpegScanWriter::kAcLimit;
+constexpr uint32_t kCodeMask = 0x7FFFFFFu;  // EncodingSet entry: code and value field
+
+// Worst case of one block: DC code and value (16 + 11 bits) and 63 AC codes with values (16 + 10).
+constexpr uint32_t kMaxBlockBits = 27 + 63 * 26;
+// Six blocks in three word-aligned pieces.
+constexpr size_t kMaxTileWords = (6 * kMaxBlockBits) / 64 + 4;
+// Words of replaced pieces tolerated beyond the live ones before the kept pieces are moved together.
+constexpr size_t kCompactSlackWords = 512;
+static_assert(4 * kMaxBlockBits <= 0xFFFF, "the luma piece length must fit its 16-bit field");
+
+constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// Bits in, most significant first, into whole 64-bit words, no stuffing. Invariant: the low
+// 64 - free_ bits of acc_ are pending (free_ in 1..64); the bits above them are already written.
+class WordSink {
+ public:
+  explicit WordSink(uint64_t* out) : out_(out), pieceStart_(out) {}
+  // n in 1..63, value < 2^n.
+  void Put(uint64_t value, int n) {
+    if (n < free_) {
+      acc_ = (acc_ << n) | value;
+      free_ -= n;
+    } else {  // free_ <= n < 64: the word completes
+      *out_++ = (acc_ << free_) | (value >> (n - free_));
+      acc_ = value;
+      free_ += 64 - n;
+    }
+  }
+  // Ends a piece: pads its last word with zeros; the next piece starts a new word. Returns its bits.
+  uint32_t ClosePiece() {
+    const uint32_t bits = static_cast<uint32_t>(out_ - pieceStart_) * 64 + static_cast<uint32_t>(64 - free_);
+    if (free_ < 64) *out_++ = acc_ << free_;
+    acc_ = 0;
+    free_ = 64;
+    pieceStart_ = out_;
+    return bits;
+  }
+  uint64_t* Position() const { return out_; }
+
+ private:
+  uint64_t* out_;
+  uint64_t* pieceStart_;
+  uint64_t acc_ = 0;
+  int free_ = 64;
+};
+
+// Bits in, stuffed bytes out: each 0xFF byte is followed by 0x00 so that no marker appears inside the
+// entropy-coded data. The caller provides room for twice the bytes plus 16 (every byte stuffed).
+class StuffingSink {
+ public:
+  explicit StuffingSink(uint8_t* out) : p_(out) {}
+  void Put(uint64_t value, int n) {  // n in 1..63, value < 2^n
+    if (n < free_) {
+      acc_ = (acc_ << n) | value;
+      free_ -= n;
+    } else {
+      EmitWord((acc_ << free_) | (value >> (n - free_)));
+      acc_ = value;
+      free_ += 64 - n;
+    }
+  }
+  // Copies `bits` bits of kept words. Whole words go through in one step each: aligned when nothing
+  // is pending, else spliced around the pending bits (whose count stays the same).
+  void Append(const uint64_t* words, uint32_t bits) {
+    const uint32_t whole = bits / 64, rest = bits % 64;
+    if (free_ == 64) {
+      for (uint32_t i = 0; i < whole; ++i) EmitWord(words[i]);
+    } else {
+      const int f = free_;
+      for (uint32_t i = 0; i < whole; ++i) {
+        EmitWord((acc_ << f) | (words[i] >> (64 - f)));
+        acc_ = words[i];
+      }
+    }
+    if (rest != 0) Put(words[whole] >> (64 - rest), static_cast<int>(rest));
+  }
+  // Pads the last byte with 1-bits and writes the pending bytes; returns the end of the output.
+  uint8_t* Finish() {
+    const int pending = 64 - free_;
+    const int pad = (8 - pending % 8) % 8;
+    if (pad != 0) Put((1u << pad) - 1, pad);
+    if (free_ < 64) {
+      const uint64_t top = acc_ << free_;
+      for (int i = 0; i < (64 - free_) / 8; ++i) EmitByte(static_cast<uint8_t>(top >> (56 - 8 * i)));
+    }
+    free_ = 64;
+    return p_;
+  }
+
+ private:
+  void EmitByte(uint8_t b) {
+    *p_++ = b;
+    if (b == 0xFF) *p_++ = 0x00;
+  }
+  // Eight bytes in one store unless one of them is 0xFF (a zero byte of ~w), then byte by byte.
+  void EmitWord(uint64_t w) {
+    const uint64_t inverted = ~w;
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      for (int i = 0; i < 8; ++i) p_[i] = static_cast<uint8_t>(w >> (56 - 8 * i));
+      p_ += 8;
+    } else {
+      for (int i = 0; i < 8; ++i) EmitByte(static_cast<uint8_t>(w >> (56 - 8 * i)));
+    }
+  }
+
+  uint8_t* p_;
+  uint64_t acc_ = 0;
+  int free_ = 64;
+};
+
+inline int MagnitudeSize(int v) { return static_cast<int>(std::bit_width(static_cast<unsigned>(v < 0 ? -v : v))); }
+
+// Code and value bits of an entry (T.81 F.1.2.1: a negative value is written as value - 1).
+template <class Sink>
+inline void PutCoded(Sink& sink, uint32_t entry, int value, int size) {
+  sink.Put((entry & kCodeMask) | (static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << size) - 1)),
+           static_cast<int>(entry >> 27));
+}
+
+template <class Sink>
+inline void PutDcDifference(Sink& sink, int diff, const EncodingSet& set) {
+  const int size = MagnitudeSize(diff);
+  PutCoded(sink, set.entries[static_cast<size_t>(size + 1)], diff, size);
+}
+
+// The block's DC difference against pred, limited as a decoder would rebuild it; pred follows.
+template <class Sink>
+inline void PutDc(Sink& sink, const int16_t* block, int& pred, const EncodingSet& set) {
+  const int diff = std::clamp(block[0] - pred, -kDcLimit, kDcLimit);
+  pred += diff;
+  PutDcDifference(sink, diff, set);
+}
+
+// Bit k set when the k-th coefficient in zig-zag order is non-zero. Four values per 64-bit word: a
+// lane's top bit is set when any of its bits is, and one multiplication gathers the four into a nibble.
+inline uint64_t NonZeroMask(const int16_t* zigzag) {
+  constexpr uint64_t kLow = 0x7FFF7FFF7FFF7FFFull;
+  constexpr uint64_t kGather = (uint64_t{1} << 48) | (uint64_t{1} << 33) | (uint64_t{1} << 18) | (uint64_t{1} << 3);
+  uint64_t mask = 0;
+  for (int g = 0; g < 16; ++g) {
+    const auto lane = [&](int i) { return static_cast<uint64_t>(static_cast<uint16_t>(zigzag[4 * g + i])); };
+    const uint64_t x = lane(0) | (lane(1) << 16) | (lane(2) << 32) | (lane(3) << 48);
+    const uint64_t flags = ((((x & kLow) + kLow) | x) & ~kLow) >> 15;  // bits 0, 16, 32, 48
+    mask |= (((flags * kGather) >> 48) & 0xF) << (4 * g);
+  }
+  return mask;
+}
+
+// The 63 AC coefficients: zero runs over 15 as ZRL codes, the end-of-block code unless position 63 is
+// non-zero. The block is first gathered into zig-zag order so the loop visits only non-zero values.
+template <class Sink>
+inline void PutAc(Sink& sink, const int16_t* block, const EncodingSet& set) {
+  int16_t zigzag[64];
+  for (int k = 0; k < 64; ++k) zigzag[k] = block[kZigZag[k]];
+  uint64_t nonZero = NonZeroMask(zigzag) & ~uint64_t{1};
+  int last = 0;
+  while (nonZero != 0) {
+    const int k = std::countr_zero(nonZero);
+    nonZero &= nonZero - 1;
+    int run = k - last - 1;
+    last = k;
+    for (; run > 15; run -= 16) sink.Put(set.entries[15] & kCodeMask, static_cast<int>(set.entries[15] >> 27));
+    const int v = std::clamp<int>(zigzag[k], -kAcLimit, kAcLimit);
+    const int size = MagnitudeSize(v);
+    PutCoded(sink, set.entries[static_cast<size_t>(size * 16 + run)], v, size);
+  }
+  if (last != 63) sink.Put(set.entries[0] & kCodeMask, static_cast<int>(set.entries[0] >> 27));
+}
+
+}  // namespace
+
+TileScanCache::TileScanCache() = default;
+
+void TileScanCache::Resize(size_t tiles) {
+  tiles_.assign(tiles, Tile{});
+  changedCount_ = tiles;
+  used_ = liveWords_ = 0;
+  liveBits_ = 0;
+}
+
+void TileScanCache::Invalidate() {
+  for (Tile& t : tiles_) t.changed = true;
+  changedCount_ = tiles_.size();
+}
+
+void TileScanCache::Write(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance) {
+  if (changedCount_ == tiles_.size()) {
+    Resize(tiles_.size());  // everything is coded again: start the words afresh
+  } else if (used_ - liveWords_ > liveWords_ + kCompactSlackWords) {
+    Compact();  // replaced pieces outweigh the kept ones: each compaction is paid by as many new words
+  }
+  const size_t worst = used_ + changedCount_ * kMaxTileWords;
+  if (words_.size() < worst) words_.resize(std::max(worst, words_.size() * 2));
+  if (changedCount_ != 0)
+    for (size_t i = 0; i < tiles_.size(); ++i)
+      if (tiles_[i].changed) CodeTile(i, store + i * kCoefficientsPerTile, luminance, chrominance);
+  Assemble(store, luminance, chrominance);
+}
+
+// Codes one tile into new words at the end (room checked by Write). Block 0 goes without its DC
+// code; blocks 1-3 chain their DC from block 0's coefficient, which is what a decoder rebuilds
+// whenever block 0's own difference is within the limit (Assemble checks that).
+void TileScanCache::CodeTile(size_t index, const int16_t* tile, const EncodingSet& luminance,
+                             const EncodingSet& chrominance) {
+  Tile& t = tiles_[index];
+  liveWords_ -= TileWords(t);
+  liveBits_ -= uint64_t{t.lumaBits} + t.cbBits + t.crBits;
+  WordSink sink(words_.data() + used_);
+  int pred = tile[0];
+  PutAc(sink, tile, luminance);
+  for (int b = 1; b < 4; ++b) {
+    PutDc(sink, tile + b * 64, pred, luminance);
+    PutAc(sink, tile + b * 64, luminance);
+  }
+  t.lumaBits = static_cast<uint16_t>(sink.ClosePiece());
+  PutAc(sink, tile + 4 * 64, chrominance);
+  t.cbBits = static_cast<uint16_t>(sink.ClosePiece());
+  PutAc(sink, tile + 5 * 64, chrominance);
+  t.crBits = static_cast<uint16_t>(sink.ClosePiece());
+  t.offset = static_cast<uint32_t>(used_);
+  used_ = static_cast<size_t>(sink.Position() - words_.data());
+  t.dcY = tile[0];
+  t.dcCb = tile[4 * 64];
+  t.dcCr = tile[5 * 64];
+  t.lumaExit = static_cast<int16_t>(pred);
+  t.changed = false;
+  --changedCount_;
+  liveWords_ += TileWords(t);
+  liveBits_ += uint64_t{t.lumaBits} + t.cbBits + t.crBits;
+}
+
+// Moves the kept pieces of unchanged tiles together, in tile order; changed tiles lose theirs.
+void TileScanCache::Compact() {
+  if (spare_.size() < words_.size()) spare_.resize(words_.size());
+  size_t at = 0;
+  for (Tile& t : tiles_) {
+    if (t.changed) {
+      liveWords_ -= TileWords(t);
+      liveBits_ -= uint64_t{t.lumaBits} + t.cbBits + t.crBits;
+      t.lumaBits = t.cbBits = t.crBits = 0;
+      continue;
+    }
+    const uint32_t n = TileWords(t);
+    std::memcpy(spare_.data() + at, words_.data() + t.offset, n * sizeof(uint64_t));
+    t.offset = static_cast<uint32_t>(at);
+    at += n;
+  }
+  words_.swap(spare_);
+  used_ = at;
+}
+
+// Grows by half again at least, so pictures that creep larger do not reallocate every time.
+void TileScanCache::EnsureOutput(size_t bytes) {
+  if (capacity_ >= bytes) return;
+  const size_t grown = std::max(bytes, capacity_ + capacity_ / 2);
+  output_.reset();
+  capacity_ = 0;
+  output_.reset(new uint8_t[grown]);
+  capacity_ = grown;
+}
+
+void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance) {
+  // Kept bits plus at most three DC codes per tile, or four complete DC codes on the slow path.
+  const uint64_t bits = liveBits_ + uint64_t{tiles_.size()} * 6 * 27;
+  EnsureOutput(static_cast<size_t>(2 * (bits / 8) + 64));
+  StuffingSink sink(output_.get());
+  int predY = 0, predCb = 0, predCr = 0;
+  for (size_t i = 0; i < tiles_.size(); ++i) {
+    const Tile& t = tiles_[i];
+    const uint64_t* words = words_.data() + t.offset;
+    const int diff = t.dcY - predY;
+    if (diff >= -kDcLimit && diff <= kDcLimit) {
+      PutDcDifference(sink, diff, luminance);
+      predY = t.lumaExit;
+      sink.Append(words, t.lumaBits);
+    } else {
+      // Block 0 is rebuilt off its coefficient, so the kept chain of blocks 1-3 does not hold here:
+      // code the four luminance blocks from the store against the running predictor.
+      const int16_t* tile = store + i * kCoefficientsPerTile;
+      for (int b = 0; b < 4; ++b) {
+        PutDc(sink, tile + b * 64, predY, luminance);
+        PutAc(sink, tile + b * 64, luminance);
+      }
+    }
+    words += Words(t.lumaBits);
+    const int cb = std::clamp(t.dcCb - predCb, -kDcLimit, kDcLimit);
+    predCb += cb;
+    PutDcDifference(sink, cb, chrominance);
+    sink.Append(words, t.cbBits);
+    words += Words(t.cbBits);
+    const int cr = std::clamp(t.dcCr - predCr, -kDcLimit, kDcLimit);
+    predCr += cr;
+    PutDcDifference(sink, cr, chrominance);
+    sink.Append(words, t.crBits);
+  }
+  size_ = static_cast<size_t>(sink.Finish() - output_.get());
+}
+
+}  // namespace mxm
