@@ -139,8 +139,8 @@ TEST_F(MjpegFixture, CameraOffThenBackReportsLossOnceAndResumes) {
     auto back = std::chrono::steady_clock::now();
     ASSERT_TRUE(sim.SetCameraOff(false));
     ASSERT_TRUE(sink.WaitForPictures(before + 2, kWaitMs));
-    // Fewer than three attempts failed at most: the next attempt comes within 5 s plus the stream start.
-    EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::seconds(7));
+    // The next attempt comes within the 5 s retry wait; the margin covers a slow (sanitised) build.
+    EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::seconds(10));
     EXPECT_EQ(sim.Requests().Count("/control/faststream.jpg"), streamsBefore + 1) << "one new connection";
     EXPECT_TRUE(session->Log().WaitFor("Camera 127.0.0.1 is online", kWaitMs, 2));
     EXPECT_EQ(session->Log().Count("Signal was lost"), 1u);
