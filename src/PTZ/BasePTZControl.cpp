@@ -62,22 +62,20 @@ int32_t CBasePTZControl::Move(int32_t direction, int32_t speed) {
     return result;
 }
 
+bool CBasePTZControl::PostStop(std::atomic<bool>& flag, bool (CBasePTZComm::*post)(IIPParams*)) {
+    if (!flag) return true;
+    // A flag stays set when its stop could not be posted, so the next Stop tries again.
+    if (!(comm_->*post)(this)) return false;
+    flag = false;
+    return true;
+}
+
 int32_t CBasePTZControl::Stop() {
     if (!comm_) return kNotOpen;
-    bool allPosted = true;
-    // A flag stays set when its stop could not be posted, so the next Stop tries again.
-    auto stop = [&](std::atomic<bool>& flag, bool (CBasePTZComm::*post)(IIPParams*)) {
-        if (!flag) return;
-        if ((comm_->*post)(this)) {
-            flag = false;
-        } else {
-            allPosted = false;
-        }
-    };
-    stop(moving_, &CBasePTZComm::StopMoving);
-    stop(zooming_, &CBasePTZComm::StopZooming);
-    stop(irisChanging_, &CBasePTZComm::StopIrisChanging);
-    stop(focusing_, &CBasePTZComm::StopFocusing);
+    bool allPosted = PostStop(moving_, &CBasePTZComm::StopMoving);
+    allPosted = PostStop(zooming_, &CBasePTZComm::StopZooming) && allPosted;
+    allPosted = PostStop(irisChanging_, &CBasePTZComm::StopIrisChanging) && allPosted;
+    allPosted = PostStop(focusing_, &CBasePTZComm::StopFocusing) && allPosted;
     return allPosted ? kDone : kNotOpen;
 }
 

@@ -70,6 +70,8 @@ private:
     // Copies a name with its terminating zero: -3 for no buffer or no room.
     static int32_t CopyName(const std::string& name, char* buffer, uint32_t size);
     int32_t StartZoom(int32_t direction, int32_t speed);
+    // Posts one stop when its flag is set; false when posting failed.
+    bool PostStop(std::atomic<bool>& flag, bool (CBasePTZComm::*post)(IIPParams*));
 
     CBasePTZComm* comm_ = nullptr;
     CPrepositionList prepositions_;
