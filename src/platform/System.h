@@ -35,4 +35,8 @@ void ComponentLibraryUninitialize();
 // A readable, non-empty regular file.
 bool FileIsReadableAndNonEmpty(const std::string& path);
 
+// Number of threads the calling process has now; 0 when it cannot be read. For tests that check
+// that nothing is left running.
+uint32_t ThreadCount();
+
 }  // namespace velmora::platform

@@ -1,6 +1,7 @@
 // POSIX system facts: clock, executable path, PE product version, no-op socket and COM start-up.
 #include "platform/System.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -108,6 +109,18 @@ bool FileIsReadableAndNonEmpty(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
     return access(path.c_str(), R_OK) == 0;
+}
+
+uint32_t ThreadCount() {
+    // One entry per thread under /proc/self/task (Linux).
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return 0;
+    uint32_t count = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(dir);
+    return count;
 }
 
 }  // namespace velmora::platform
