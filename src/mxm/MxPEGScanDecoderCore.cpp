@@ -1,7 +1,10 @@
 // MxPEG table slots and baseline Huffman block decoding (T.81 F.2.2).
 #include "mxm/MxPEGScanDecoderCore.h"
 
+#include "mxm/JpegScanWriter.h"
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -24,12 +27,29 @@ void MxPEGScanDecoderCore::SetQuantTable(int number, const uint8_t* zigzagValues
 bool MxPEGScanDecoderCore::SetHuffmanTable(const mxmHuffmanTableId& id, const uint8_t* data) {
   const int slot = (id.tableClass != 0 ? 4 : 0) + std::clamp(id.tableNumber, 0, 3);
   trees_[slot].reset();
+  standard_[slot] = StandardTable::kNone;
   try {
     trees_[slot] = mxcpcHuffmanTree::Build(data);
   } catch (const std::bad_alloc&) {
     trees_[slot].reset();
   }
-  return trees_[slot] == nullptr;
+  if (trees_[slot] == nullptr) return true;
+  size_t symbols = 0;
+  for (int i = 0; i < 16; ++i) symbols += data[i];
+  auto same = [&](const uint8_t* table, size_t size) { return 16 + symbols == size && std::memcmp(data, table, size) == 0; };
+  if (id.tableClass == 0) {
+    if (same(kStdDcLuminance.data(), kStdDcLuminance.size())) standard_[slot] = StandardTable::kDcLuminance;
+    else if (same(kStdDcChrominance.data(), kStdDcChrominance.size())) standard_[slot] = StandardTable::kDcChrominance;
+  } else {
+    if (same(kStdAcLuminance.data(), kStdAcLuminance.size())) standard_[slot] = StandardTable::kAcLuminance;
+    else if (same(kStdAcChrominance.data(), kStdAcChrominance.size())) standard_[slot] = StandardTable::kAcChrominance;
+  }
+  return false;
+}
+
+MxPEGScanDecoderCore::StandardTable MxPEGScanDecoderCore::StandardKind(int tableClass, int number) const {
+  if (number < 0 || number > 3) return StandardTable::kNone;
+  return standard_[(tableClass != 0 ? 4 : 0) + number];
 }
 
 const mxcpcHuffmanTree* MxPEGScanDecoderCore::HuffmanTree(int tableClass, int number) const {
@@ -99,11 +119,12 @@ inline uint32_t MxPEGScanDecoderCore::Peek16() const {
 }
 
 // Checked path: a code longer than the bits left fails, as the tree walk runs out of bits there.
-int MxPEGScanDecoderCore::DecodeSymbol(const mxcpcHuffmanTree& tree) {
+int MxPEGScanDecoderCore::DecodeSymbol(const mxcpcHuffmanTree& tree, int* length) {
   if (bitCount_ < 16) Fill();
   const mxcpcHuffmanTree::Code code = tree.Decode(Peek16());
   if (code.length == 0 || code.length > bitCount_) return -1;
   bitCount_ -= code.length;
+  *length = code.length;
   return code.symbol;
 }
 
@@ -120,46 +141,90 @@ bool MxPEGScanDecoderCore::Receive(int size, int& value) {
 
 bool MxPEGScanDecoderCore::DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
                                        int16_t* block) {
-  std::memset(block, 0, 64 * sizeof(int16_t));
-  const int dcSymbol = DecodeSymbol(dc);
-  if (dcSymbol < 0) return false;
+  return Decode<false>(dc, ac, pred, block, nullptr, false) != Recorded::kFailed;
+}
+
+MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::DecodeBlockRecorded(const mxcpcHuffmanTree& dc,
+                                                                         const mxcpcHuffmanTree& ac, int16_t& pred,
+                                                                         int16_t* block, BitWordWriter& bits,
+                                                                         bool recordDc) {
+  return Decode<true>(dc, ac, pred, block, &bits, recordDc);
+}
+
+// With kRecord the bits of each code and value are taken from the bit buffer right after they were
+// consumed (they are still its low bits above bitCount_) and appended to `bits`.
+template <bool kRecord>
+MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac,
+                                                            int16_t& pred, int16_t* block, BitWordWriter* bits,
+                                                            bool recordDc) {
+  constexpr Recorded kFailed = Recorded::kFailed;
+  bool exact = true;
+  for (int i = 0; i < 64; i += 4) {  // plain stores: cheaper than a library call for 128 bytes
+    block[i] = 0;
+    block[i + 1] = 0;
+    block[i + 2] = 0;
+    block[i + 3] = 0;
+  }
+  int length = 0;
+  const int dcSymbol = DecodeSymbol(dc, &length);
+  if (dcSymbol < 0) return kFailed;
+  if (kRecord && recordDc) bits->Put(LastBits(length), length);
   const int dcSize = dcSymbol & 15;
-  if (dcSize > kMaxDcSize) return false;
+  if (dcSize > kMaxDcSize) return kFailed;
   int diff = 0;
-  if (dcSize != 0 && !Receive(dcSize, diff)) return false;
+  if (dcSize != 0) {
+    if (!Receive(dcSize, diff)) return kFailed;
+    if (kRecord && recordDc) bits->Put(LastBits(dcSize), dcSize);
+  }
+  if (kRecord && (pred + diff < INT16_MIN || pred + diff > INT16_MAX)) exact = false;
   pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
   block[0] = pred;
+  bool zeroRunOpen = false;  // a ZRL that no value has closed yet
   for (int k = 1; k < 64;) {
     if (bitCount_ < kMaxCodeBits) Fill();
     int symbol, value = 0;
     if (bitCount_ >= kMaxCodeBits) {
       // Fast path: a code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
       const mxcpcHuffmanTree::Code code = ac.Decode(Peek16());
-      if (code.length == 0) return false;
+      if (code.length == 0) return kFailed;
       bitCount_ -= code.length;
       symbol = code.symbol;
-      if (symbol == 0) return true;  // end of block: the rest stays 0
       const int size = symbol & 15;
-      if (size > kMaxAcSize) return false;
+      if (size > kMaxAcSize) return kFailed;
       if (size != 0) {
         bitCount_ -= size;
         value = Extend(static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1)), size);
       }
+      if (kRecord) bits->Put(LastBits(code.length + size), code.length + size);
     } else {
       // Checked path near the end of the scan data.
-      symbol = DecodeSymbol(ac);
-      if (symbol < 0) return false;
-      if (symbol == 0) return true;
+      symbol = DecodeSymbol(ac, &length);
+      if (symbol < 0) return kFailed;
+      if (kRecord) bits->Put(LastBits(length), length);
       const int size = symbol & 15;
-      if (size > kMaxAcSize) return false;
-      if (size != 0 && !Receive(size, value)) return false;
+      if (size > kMaxAcSize) return kFailed;
+      if (size != 0) {
+        if (!Receive(size, value)) return kFailed;
+        if (kRecord) bits->Put(LastBits(size), size);
+      }
     }
+    if (symbol == 0) return exact && !zeroRunOpen ? Recorded::kExact : Recorded::kInexact;  // end of block
     const int run = symbol >> 4;
-    if (run + 1 > 64 - k) return false;
+    if (run + 1 > 64 - k) return kFailed;
+    if (kRecord) {
+      // The coder writes a ZRL only before a value and size 0 only as ZRL or end of block.
+      if ((symbol & 15) == 0) {
+        if (symbol != 0xF0) exact = false;
+        zeroRunOpen = true;
+      } else {
+        zeroRunOpen = false;
+      }
+    }
     k += run;
     block[kZigZagToNatural[k++]] = static_cast<int16_t>(value);
   }
-  return true;
+  // Ended at position 63 without end-of-block code, as the coder does when that value is not zero.
+  return exact && !zeroRunOpen ? Recorded::kExact : Recorded::kInexact;
 }
 
 }  // namespace mxm

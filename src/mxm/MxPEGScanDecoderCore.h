@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "mxm/BitWordWriter.h"
 #include "mxm/mxcpcHuffmanTree.h"
 #include "mxm/mxmHuffmanTableId.h"
 
@@ -32,6 +33,10 @@ class MxPEGScanDecoderCore {
   // (the slot is then empty), false on success.
   virtual bool SetHuffmanTable(const mxmHuffmanTableId& id, const uint8_t* data);
 
+  // Which typical table of T.81 Annex K a Huffman slot holds: the same counts and symbols.
+  enum class StandardTable : uint8_t { kNone, kDcLuminance, kAcLuminance, kDcChrominance, kAcChrominance };
+  StandardTable StandardKind(int tableClass, int number) const;
+
   // Null while the slot is empty. Quantisation tables are in natural order.
   const mxcpcHuffmanTree* HuffmanTree(int tableClass, int number) const;
   const uint16_t* QuantTable(int number) const;
@@ -45,6 +50,16 @@ class MxPEGScanDecoderCore {
   // block's DC. False on an invalid code, a value size above the baseline limits, an AC run past
   // the block's end or a scan that ran out.
   bool DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block);
+
+  enum class Recorded { kFailed, kExact, kInexact };
+  // DecodeBlock that also appends the block's bits as read to `bits`: the DC code and value only when
+  // recordDc, then every AC code with its value. kExact: these are the bits a baseline coder with the
+  // same tables writes for the block's coefficients (and the DC difference to the previous block's
+  // coefficient). kInexact: the block decoded, but its bits are not those (a zero run not followed by a
+  // value, a block that ends on zeros without end-of-block code, a DC value that wrapped in 16 bits);
+  // the recorded bits are then of no use. kFailed: as DecodeBlock's false.
+  Recorded DecodeBlockRecorded(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
+                               int16_t* block, BitWordWriter& bits, bool recordDc);
 
  private:
   // Longest AC code plus its value: with this many bits buffered a coefficient needs no further checks.
@@ -60,10 +75,15 @@ class MxPEGScanDecoderCore {
 
   void Fill();
   uint32_t Peek16() const;
-  int DecodeSymbol(const mxcpcHuffmanTree& tree);  // -1 on failure
+  int DecodeSymbol(const mxcpcHuffmanTree& tree, int* length);  // -1 on failure
+  uint64_t LastBits(int n) const { return (bitBuffer_ >> bitCount_) & ((uint64_t{1} << n) - 1); }
+  template <bool kRecord>
+  Recorded Decode(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block,
+                  BitWordWriter* bits, bool recordDc);
   bool Receive(int size, int& value);
 
   std::array<std::unique_ptr<mxcpcHuffmanTree>, 8> trees_;  // class * 4 + number
+  std::array<StandardTable, 8> standard_{};
   std::array<std::unique_ptr<std::array<uint16_t, 64>>, 4> quant_;
 
   const uint8_t* pos_ = nullptr;

@@ -117,6 +117,8 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
       PointerWithin(frame.tileMap, frame.frameData, frame.frameData + frame.frameLength))
     mapBytes = static_cast<size_t>(frame.frameData + frame.frameLength - frame.tileMap);
   const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
+  if (frame.tileMap == nullptr) tileCache_.Resize(tiles);  // every tile comes anew: drop all kept bits
+  const bool record = TablesMatchOutput(frame);
   for (size_t t = 0; t < tiles; ++t) {
     if (frame.tileMap != nullptr) {
       const size_t byte = t / 8;
@@ -124,11 +126,46 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
     }
     int16_t* tile = &store_[t * kCoefficientsPerTile];
     tileCache_.MarkChanged(t);  // before decoding: a failure may leave the tile half written
+    if (record) {
+      if (!DecodeTileRecorded(t, tile, predictors)) return false;
+      continue;
+    }
     for (int s = 0; s < 6; ++s) {
       const BlockSlot& slot = slots_[s];
       if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
     }
   }
+  return true;
+}
+
+// With the output's own Huffman tables in the stream, a tile's bits as read are the bits the coder
+// would write for it, except the three DC differences that chain across tiles.
+bool MxPEGScanToJPEGConverter::TablesMatchOutput(const mxmUndecodedMxPEGFrameDescriptor& frame) const {
+  using Kind = StandardTable;
+  for (int c = 0; c < 3; ++c) {
+    const Kind dc = StandardKind(0, frame.components[c].dcTable), ac = StandardKind(1, frame.components[c].acTable);
+    if (dc != (c == 0 ? Kind::kDcLuminance : Kind::kDcChrominance) || ac != (c == 0 ? Kind::kAcLuminance : Kind::kAcChrominance))
+      return false;
+  }
+  return true;
+}
+
+// Decodes a tile and keeps its bits as read (block 0, Cb and Cr without their DC codes) for the scan,
+// so the tile needs no coding. A tile whose bits differ from what the coder writes stays marked
+// changed and is coded from its coefficients.
+bool MxPEGScanToJPEGConverter::DecodeTileRecorded(size_t index, int16_t* tile, int16_t* predictors) {
+  BitWordWriter bits(tileCache_.RecordingArea());
+  uint32_t pieces[3] = {0, 0, 0};
+  bool exact = true;
+  for (int s = 0; s < 6; ++s) {
+    const BlockSlot& slot = slots_[s];
+    const Recorded r = DecodeBlockRecorded(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64, bits,
+                                           s >= 1 && s <= 3);
+    if (r == Recorded::kFailed) return false;
+    exact = exact && r == Recorded::kExact;
+    if (s >= 3) pieces[s - 3] = bits.ClosePiece();
+  }
+  if (exact) tileCache_.CommitRecorded(index, bits.Position(), pieces[0], pieces[1], pieces[2], tile);
   return true;
 }
 

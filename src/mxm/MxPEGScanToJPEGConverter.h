@@ -61,6 +61,8 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   bool SetUpSlots(const mxmUndecodedMxPEGFrameDescriptor& frame);
   bool PrepareStore(int32_t columns, int32_t rows);
   bool DecodeUnits(const mxmUndecodedMxPEGFrameDescriptor& frame);
+  bool TablesMatchOutput(const mxmUndecodedMxPEGFrameDescriptor& frame) const;
+  bool DecodeTileRecorded(size_t index, int16_t* tile, int16_t* predictors);
   bool DecodeUnit422(int32_t unitRow, int32_t unitColumn, int16_t* predictors);
   void ConvertChroma(int16_t* block, int16_t* target, const uint16_t* quant, bool oddRow);
   void WritePicture(int32_t width, int32_t height);

@@ -26,103 +26,91 @@ constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
                                  35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                  58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// Bits in, most significant first, into whole 64-bit words, no stuffing. Invariant: the low
-// 64 - free_ bits of acc_ are pending (free_ in 1..64); the bits above them are already written.
-class WordSink {
+// The picture's scan, unstuffed, in whole words (most significant bit first): the DC codes and kept
+// pieces of each tile, or runs of the previous picture's scan copied at any bit offset. Same pending-
+// bit invariant as BitWordWriter. The caller sizes the buffer (Assemble's bound plus one word).
+class ScanWords {
  public:
-  explicit WordSink(uint64_t* out) : out_(out), pieceStart_(out) {}
-  // n in 1..63, value < 2^n.
-  void Put(uint64_t value, int n) {
-    if (n < free_) {
-      acc_ = (acc_ << n) | value;
-      free_ -= n;
-    } else {  // free_ <= n < 64: the word completes
-      *out_++ = (acc_ << free_) | (value >> (n - free_));
-      acc_ = value;
-      free_ += 64 - n;
-    }
-  }
-  // Ends a piece: pads its last word with zeros; the next piece starts a new word. Returns its bits.
-  uint32_t ClosePiece() {
-    const uint32_t bits = static_cast<uint32_t>(out_ - pieceStart_) * 64 + static_cast<uint32_t>(64 - free_);
-    if (free_ < 64) *out_++ = acc_ << free_;
-    acc_ = 0;
-    free_ = 64;
-    pieceStart_ = out_;
-    return bits;
-  }
-  uint64_t* Position() const { return out_; }
-
- private:
-  uint64_t* out_;
-  uint64_t* pieceStart_;
-  uint64_t acc_ = 0;
-  int free_ = 64;
-};
-
-// Bits in, stuffed bytes out: each 0xFF byte is followed by 0x00 so that no marker appears inside the
-// entropy-coded data. The caller provides room for twice the bytes plus 16 (every byte stuffed).
-class StuffingSink {
- public:
-  explicit StuffingSink(uint8_t* out) : p_(out) {}
+  explicit ScanWords(uint64_t* out) : out_(out), start_(out) {}
   void Put(uint64_t value, int n) {  // n in 1..63, value < 2^n
     if (n < free_) {
       acc_ = (acc_ << n) | value;
       free_ -= n;
     } else {
-      EmitWord((acc_ << free_) | (value >> (n - free_)));
+      *out_++ = (acc_ << free_) | (value >> (n - free_));
       acc_ = value;
       free_ += 64 - n;
     }
   }
-  // Copies `bits` bits of kept words. Whole words go through in one step each: aligned when nothing
-  // is pending, else spliced around the pending bits (whose count stays the same).
+  // A whole word: the pending bit count stays the same.
+  void PutWord(uint64_t w) {
+    if (free_ == 64) {
+      *out_++ = w;
+    } else {
+      *out_++ = (acc_ << free_) | (w >> (64 - free_));
+      acc_ = w;
+    }
+  }
+  // `bits` bits of word-aligned kept words.
   void Append(const uint64_t* words, uint32_t bits) {
     const uint32_t whole = bits / 64, rest = bits % 64;
-    if (free_ == 64) {
-      for (uint32_t i = 0; i < whole; ++i) EmitWord(words[i]);
-    } else {
-      const int f = free_;
-      for (uint32_t i = 0; i < whole; ++i) {
-        EmitWord((acc_ << f) | (words[i] >> (64 - f)));
-        acc_ = words[i];
-      }
-    }
+    for (uint32_t i = 0; i < whole; ++i) PutWord(words[i]);
     if (rest != 0) Put(words[whole] >> (64 - rest), static_cast<int>(rest));
   }
-  // Pads the last byte with 1-bits and writes the pending bytes; returns the end of the output.
-  uint8_t* Finish() {
-    const int pending = 64 - free_;
-    const int pad = (8 - pending % 8) % 8;
-    if (pad != 0) Put((1u << pad) - 1, pad);
-    if (free_ < 64) {
-      const uint64_t top = acc_ << free_;
-      for (int i = 0; i < (64 - free_) / 8; ++i) EmitByte(static_cast<uint8_t>(top >> (56 - 8 * i)));
-    }
-    free_ = 64;
-    return p_;
+  // `bits` bits from bit `offset` of `words`; reads one word past the last bit taken, so the source
+  // holds a spare word at its end.
+  void AppendFrom(const uint64_t* words, uint64_t offset, uint64_t bits) {
+    const uint64_t* w = words + offset / 64;
+    const int shift = static_cast<int>(offset % 64);
+    auto load = [&](size_t i) { return shift == 0 ? w[i] : (w[i] << shift) | (w[i + 1] >> (64 - shift)); };
+    size_t i = 0;
+    for (; bits >= 64; bits -= 64) PutWord(load(i++));
+    if (bits != 0) Put(load(i) >> (64 - bits), static_cast<int>(bits));
+  }
+  uint64_t BitPosition() const { return static_cast<uint64_t>(out_ - start_) * 64 + static_cast<uint64_t>(64 - free_); }
+  // Writes the pending bits as a last word padded with zeros, and a spare word.
+  void Close() {
+    out_[0] = free_ < 64 ? acc_ << free_ : 0;
+    out_[1] = 0;
   }
 
  private:
-  void EmitByte(uint8_t b) {
-    *p_++ = b;
-    if (b == 0xFF) *p_++ = 0x00;
-  }
-  // Eight bytes in one store unless one of them is 0xFF (a zero byte of ~w), then byte by byte.
-  void EmitWord(uint64_t w) {
-    const uint64_t inverted = ~w;
-    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-      for (int i = 0; i < 8; ++i) p_[i] = static_cast<uint8_t>(w >> (56 - 8 * i));
-      p_ += 8;
-    } else {
-      for (int i = 0; i < 8; ++i) EmitByte(static_cast<uint8_t>(w >> (56 - 8 * i)));
-    }
-  }
-
-  uint8_t* p_;
+  uint64_t* out_;
+  uint64_t* start_;
   uint64_t acc_ = 0;
   int free_ = 64;
 };
+
+// Stuffs `bits` bits of `words` into bytes: each 0xFF byte is followed by 0x00 so that no marker appears
+// inside the entropy-coded data; the last byte is padded with 1-bits. Room: twice the bytes plus 16.
+uint8_t* StuffBytes(const uint64_t* words, uint64_t bits, uint8_t* p) {
+  const uint64_t whole = bits / 64;
+  for (uint64_t i = 0; i < whole; ++i) {
+    const uint64_t w = words[i];
+    const uint64_t inverted = ~w;  // a 0xFF byte of w is a zero byte here
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      for (int b = 0; b < 8; ++b) p[b] = static_cast<uint8_t>(w >> (56 - 8 * b));
+      p += 8;
+      continue;
+    }
+    for (int b = 0; b < 8; ++b) {
+      const uint8_t v = static_cast<uint8_t>(w >> (56 - 8 * b));
+      *p++ = v;
+      if (v == 0xFF) *p++ = 0x00;
+    }
+  }
+  const int rest = static_cast<int>(bits % 64);
+  if (rest != 0) {
+    const int bytes = (rest + 7) / 8;
+    const uint64_t padded = words[whole] | (~uint64_t{0} >> rest);  // 1-bits after the last bit
+    for (int b = 0; b < bytes; ++b) {
+      const uint8_t v = static_cast<uint8_t>(padded >> (56 - 8 * b));
+      *p++ = v;
+      if (v == 0xFF) *p++ = 0x00;
+    }
+  }
+  return p;
+}
 
 inline int MagnitudeSize(int v) { return static_cast<int>(std::bit_width(static_cast<unsigned>(v < 0 ? -v : v))); }
 
@@ -190,6 +178,7 @@ TileScanCache::TileScanCache() = default;
 void TileScanCache::Resize(size_t tiles) {
   tiles_.assign(tiles, Tile{});
   changedCount_ = tiles;
+  previousValid_ = false;
   used_ = liveWords_ = 0;
   liveBits_ = 0;
 }
@@ -218,29 +207,52 @@ void TileScanCache::Write(const int16_t* store, const EncodingSet& luminance, co
 // whenever block 0's own difference is within the limit (Assemble checks that).
 void TileScanCache::CodeTile(size_t index, const int16_t* tile, const EncodingSet& luminance,
                              const EncodingSet& chrominance) {
-  Tile& t = tiles_[index];
-  liveWords_ -= TileWords(t);
-  liveBits_ -= uint64_t{t.lumaBits} + t.cbBits + t.crBits;
-  WordSink sink(words_.data() + used_);
+  BitWordWriter sink(words_.data() + used_);
   int pred = tile[0];
   PutAc(sink, tile, luminance);
   for (int b = 1; b < 4; ++b) {
     PutDc(sink, tile + b * 64, pred, luminance);
     PutAc(sink, tile + b * 64, luminance);
   }
-  t.lumaBits = static_cast<uint16_t>(sink.ClosePiece());
+  const uint32_t lumaBits = sink.ClosePiece();
   PutAc(sink, tile + 4 * 64, chrominance);
-  t.cbBits = static_cast<uint16_t>(sink.ClosePiece());
+  const uint32_t cbBits = sink.ClosePiece();
   PutAc(sink, tile + 5 * 64, chrominance);
-  t.crBits = static_cast<uint16_t>(sink.ClosePiece());
+  const uint32_t crBits = sink.ClosePiece();
+  Keep(index, sink.Position(), lumaBits, cbBits, crBits, tile, pred);
+}
+
+uint64_t* TileScanCache::RecordingArea() {
+  if (words_.size() < used_ + kMaxTileWords) words_.resize(std::max(used_ + kMaxTileWords, words_.size() * 2));
+  return words_.data() + used_;
+}
+
+void TileScanCache::CommitRecorded(size_t index, const uint64_t* end, uint32_t lumaBits, uint32_t cbBits,
+                                   uint32_t crBits, const int16_t* tile) {
+  // Blocks 1-3 chained exactly from block 0's coefficient, so the predictor leaves at block 3's.
+  Keep(index, end, lumaBits, cbBits, crBits, tile, tile[3 * 64]);
+}
+
+// The pieces at used_ .. end become the tile's kept bits; the old ones turn into space to reclaim.
+void TileScanCache::Keep(size_t index, const uint64_t* end, uint32_t lumaBits, uint32_t cbBits, uint32_t crBits,
+                         const int16_t* tile, int lumaExit) {
+  Tile& t = tiles_[index];
+  liveWords_ -= TileWords(t);
+  liveBits_ -= uint64_t{t.lumaBits} + t.cbBits + t.crBits;
+  t.lumaBits = static_cast<uint16_t>(lumaBits);
+  t.cbBits = static_cast<uint16_t>(cbBits);
+  t.crBits = static_cast<uint16_t>(crBits);
   t.offset = static_cast<uint32_t>(used_);
-  used_ = static_cast<size_t>(sink.Position() - words_.data());
+  used_ = static_cast<size_t>(end - words_.data());
   t.dcY = tile[0];
   t.dcCb = tile[4 * 64];
   t.dcCr = tile[5 * 64];
-  t.lumaExit = static_cast<int16_t>(pred);
-  t.changed = false;
-  --changedCount_;
+  t.lumaExit = static_cast<int16_t>(lumaExit);
+  if (t.changed) {
+    t.changed = false;
+    --changedCount_;
+  }
+  t.recoded = true;
   liveWords_ += TileWords(t);
   liveBits_ += uint64_t{t.lumaBits} + t.cbBits + t.crBits;
 }
@@ -275,20 +287,46 @@ void TileScanCache::EnsureOutput(size_t bytes) {
   capacity_ = grown;
 }
 
+// Tile by tile: a tile that was not re-coded and meets the same three predictors as in the previous
+// picture produces the same bits as then, and so does every unchanged tile after it; such runs are
+// copied from the previous scan in one piece. Other tiles get their DC codes and kept pieces.
 void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance) {
   // Kept bits plus at most three DC codes per tile, or four complete DC codes on the slow path.
-  const uint64_t bits = liveBits_ + uint64_t{tiles_.size()} * 6 * 27;
-  EnsureOutput(static_cast<size_t>(2 * (bits / 8) + 64));
-  StuffingSink sink(output_.get());
+  const uint64_t bound = liveBits_ + uint64_t{tiles_.size()} * 6 * 27;
+  const size_t words = static_cast<size_t>(bound / 64 + 2);
+  if (next_.size() < words) next_.resize(std::max(words, next_.size() + next_.size() / 2));
+  ScanWords sink(next_.data());
   int predY = 0, predCb = 0, predCr = 0;
-  for (size_t i = 0; i < tiles_.size(); ++i) {
-    const Tile& t = tiles_[i];
-    const uint64_t* words = words_.data() + t.offset;
+  const size_t count = tiles_.size();
+  for (size_t i = 0; i < count;) {
+    Tile& t = tiles_[i];
+    if (!t.recoded && previousValid_ && t.inY == predY && t.inCb == predCb && t.inCr == predCr) {
+      size_t j = i + 1;
+      while (j < count && !tiles_[j].recoded) ++j;
+      const uint64_t from = t.scanStart;
+      const uint64_t to = j < count ? tiles_[j].scanStart : previousBits_;
+      const uint64_t at = sink.BitPosition();
+      for (size_t k = i; k < j; ++k) tiles_[k].scanStart = tiles_[k].scanStart - from + at;
+      sink.AppendFrom(previous_.data(), from, to - from);
+      if (j < count) {  // the run left the predictors as tile j met them last time
+        predY = tiles_[j].inY;
+        predCb = tiles_[j].inCb;
+        predCr = tiles_[j].inCr;
+      }
+      i = j;
+      continue;
+    }
+    t.scanStart = sink.BitPosition();
+    t.inY = static_cast<int16_t>(predY);
+    t.inCb = static_cast<int16_t>(predCb);
+    t.inCr = static_cast<int16_t>(predCr);
+    t.recoded = false;
+    const uint64_t* kept = words_.data() + t.offset;
     const int diff = t.dcY - predY;
     if (diff >= -kDcLimit && diff <= kDcLimit) {
       PutDcDifference(sink, diff, luminance);
       predY = t.lumaExit;
-      sink.Append(words, t.lumaBits);
+      sink.Append(kept, t.lumaBits);
     } else {
       // Block 0 is rebuilt off its coefficient, so the kept chain of blocks 1-3 does not hold here:
       // code the four luminance blocks from the store against the running predictor.
@@ -298,18 +336,25 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
         PutAc(sink, tile + b * 64, luminance);
       }
     }
-    words += Words(t.lumaBits);
+    kept += Words(t.lumaBits);
     const int cb = std::clamp(t.dcCb - predCb, -kDcLimit, kDcLimit);
     predCb += cb;
     PutDcDifference(sink, cb, chrominance);
-    sink.Append(words, t.cbBits);
-    words += Words(t.cbBits);
+    sink.Append(kept, t.cbBits);
+    kept += Words(t.cbBits);
     const int cr = std::clamp(t.dcCr - predCr, -kDcLimit, kDcLimit);
     predCr += cr;
     PutDcDifference(sink, cr, chrominance);
-    sink.Append(words, t.crBits);
+    sink.Append(kept, t.crBits);
+    ++i;
   }
-  size_ = static_cast<size_t>(sink.Finish() - output_.get());
+  const uint64_t bits = sink.BitPosition();
+  sink.Close();
+  previous_.swap(next_);
+  previousBits_ = bits;
+  previousValid_ = true;
+  EnsureOutput(static_cast<size_t>(2 * (bits / 8) + 32));
+  size_ = static_cast<size_t>(StuffBytes(previous_.data(), bits, output_.get()) - output_.get());
 }
 
 }  // namespace mxm

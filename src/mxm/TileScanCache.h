@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "mxm/BitWordWriter.h"
 #include "mxm/JpegScanWriter.h"
 
 namespace mxm {
@@ -16,7 +17,8 @@ namespace mxm {
 //   luma:   block 0 without its DC code, then blocks 1-3 complete (their DC chain is tile-local),
 //   chroma: the AC part of Cb, and that of Cr.
 // A picture is assembled by writing, per tile, the three DC codes against the running predictors
-// between the kept pieces; 0xFF bytes are stuffed with 0x00 as the bytes go out. The result is byte
+// between the kept pieces; runs of tiles whose bits cannot have changed since the previous picture
+// are copied from its scan whole. 0xFF bytes are stuffed with 0x00 in a last pass. The result is byte
 // for byte what JpegScanWriter writes block by block from the same store, including its limits (DC
 // differences to +-2047, AC values to +-1023, the predictor following what a decoder rebuilds) and its
 // padding with 1-bits.
@@ -44,6 +46,15 @@ class TileScanCache {
   size_t TileCount() const { return tiles_.size(); }
   size_t ChangedCount() const { return changedCount_; }
 
+  // Taking over bits recorded while decoding (only when the stream's Huffman tables are the output's,
+  // so that the decoder's bits are the ones the coder would write): RecordingArea gives room for one
+  // tile's pieces at the end of the kept words (may throw std::bad_alloc); CommitRecorded makes the
+  // pieces written there, up to `end`, the tile's kept bits. `tile` holds the tile's new coefficients,
+  // the pieces follow the layout above and the DC differences of blocks 1-3 within the limit.
+  uint64_t* RecordingArea();
+  void CommitRecorded(size_t index, const uint64_t* end, uint32_t lumaBits, uint32_t cbBits, uint32_t crBits,
+                      const int16_t* tile);
+
   // Codes the changed tiles of `store` (TileCount() tiles of 6 natural-order blocks) and assembles the
   // whole scan, padded with 1-bits to a byte boundary. Data()/Size() hold it until the next call.
   void Write(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance);
@@ -65,11 +76,18 @@ class TileScanCache {
     int16_t dcCb = 0;
     int16_t dcCr = 0;
     int16_t lumaExit = 0;  // luminance predictor after block 3 when block 0 is rebuilt exactly
-    bool changed = true;
+    int16_t inY = 0;       // the predictors this tile met in the previous picture's scan
+    int16_t inCb = 0;
+    int16_t inCr = 0;
+    uint64_t scanStart = 0;  // its first bit in that scan
+    bool changed = true;     // coefficients changed since the tile was last coded
+    bool recoded = false;    // coded since the previous picture: its bits there are stale
   };
 
   static uint32_t Words(uint32_t bits) { return (bits + 63) / 64; }
   uint32_t TileWords(const Tile& t) const { return Words(t.lumaBits) + Words(t.cbBits) + Words(t.crBits); }
+  void Keep(size_t index, const uint64_t* end, uint32_t lumaBits, uint32_t cbBits, uint32_t crBits,
+            const int16_t* tile, int lumaExit);
   void CodeTile(size_t index, const int16_t* tile, const EncodingSet& luminance, const EncodingSet& chrominance);
   void Compact();
   void Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance);
@@ -82,6 +100,10 @@ class TileScanCache {
   size_t used_ = 0;
   size_t liveWords_ = 0;
   uint64_t liveBits_ = 0;
+  std::vector<uint64_t> previous_;  // the last picture's scan, unstuffed, plus a spare word
+  std::vector<uint64_t> next_;
+  uint64_t previousBits_ = 0;
+  bool previousValid_ = false;
   std::unique_ptr<uint8_t[]> output_;
   size_t capacity_ = 0;
   size_t size_ = 0;
