@@ -11,6 +11,8 @@
 #include "mxm/JpegScanWriter.h"
 #include "mxm/MxPEGParser.h"
 #include "mxm/TileScanCache.h"
+#include "mxpegenc/BitSink.h"
+#include "mxpegenc/HuffmanBuilder.h"
 #include "mxpegenc/MxpegEncoder.h"
 #include "mxpegenc/SyntheticScene.h"
 
@@ -250,4 +252,93 @@ TEST(TileScanCacheTest, ConverterPicturesAreByteIdenticalToTheReferenceWriterOnH
   std::printf("[ bytes    ] %zu hostile pictures compared byte for byte, %d frames cut short\n", pair.compared, failed);
   EXPECT_GT(pair.compared, static_cast<size_t>(kFrames * 3 / 4));
   EXPECT_GT(failed, 0);
+}
+
+namespace {
+
+// Writes scans symbol by symbol with the Annex K tables, so that valid codings which a coder never
+// produces can be fed: zero runs that end the block, a block closed by a zero run instead of an
+// end-of-block code.
+class SymbolWriter {
+ public:
+  SymbolWriter() : sink_(out_) {
+    const std::vector<uint8_t> specs[4] = {{mxm::kStdDcLuminance.begin(), mxm::kStdDcLuminance.end()},
+                                           {mxm::kStdAcLuminance.begin(), mxm::kStdAcLuminance.end()},
+                                           {mxm::kStdDcChrominance.begin(), mxm::kStdDcChrominance.end()},
+                                           {mxm::kStdAcChrominance.begin(), mxm::kStdAcChrominance.end()}};
+    for (int t = 0; t < 4; ++t) mxpegenc::BuildCodeTable(specs[t], code_[t], length_[t]);
+  }
+  // table: 0 DC luma, 1 AC luma, 2 DC chroma, 3 AC chroma; value written in `size` bits (T.81 F.1.2.1).
+  void Symbol(int table, uint8_t symbol, int value = 0) {
+    sink_.Put(code_[table][symbol], length_[table][symbol]);
+    const int size = symbol & 15;
+    if (size != 0) sink_.Put(static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << size) - 1), size);
+  }
+  static int Size(int v) {
+    int s = 0;
+    for (int a = v < 0 ? -v : v; a != 0; a >>= 1) ++s;
+    return s;
+  }
+  void Dc(int table, int diff) { Symbol(table, static_cast<uint8_t>(Size(diff)), diff); }
+  std::vector<uint8_t> Finish() {
+    sink_.Flush();
+    return out_;
+  }
+
+ private:
+  std::vector<uint8_t> out_;
+  mxpegenc::BitSink sink_;
+  uint16_t code_[4][256];
+  uint8_t length_[4][256];
+};
+
+}  // namespace
+
+// Blocks whose bits as read are not the bits the coder writes must not be kept as they came: the
+// pictures stay byte-identical to the reference writer's, also for the frames after them that reuse
+// kept bits of other tiles.
+TEST(TileScanCacheTest, CodingsACoderNeverWritesAreCodedAfresh) {
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.width = 96;  // 6 tiles
+  Pair pair;
+  for (int variant = 0; variant < 4; ++variant) {
+    SymbolWriter w;
+    for (int t = 0; t < 6; ++t)
+      for (int b = 0; b < 6; ++b) {
+        const bool luma = b < 4;
+        const int dc = luma ? 0 : 2, ac = dc + 1;
+        // Variant 3: luminance DC climbs by 2047 per block and wraps past 32767 inside tile 3.
+        w.Dc(dc, variant == 3 && luma ? 2047 : (b == 0 ? t : 0));
+        if (variant == 0 && t == 2 && b == 1) {
+          w.Symbol(ac, 0x01, 1);  // a value, then a zero run that ends the block before end of block
+          w.Symbol(ac, 0xF0);
+          w.Symbol(ac, 0x00);
+        } else if (variant == 1 && t == 4 && b == 4) {
+          w.Symbol(ac, 0xE1, -1);  // position 15, then 3 zero runs of 16 reach position 63: no end of block
+          for (int z = 0; z < 3; ++z) w.Symbol(ac, 0xF0);
+        } else if (variant == 2 && t == 1 && b == 0) {
+          for (int z = 0; z < 3; ++z) w.Symbol(ac, 0xF0);  // zeros up to 48, values at 49 and 63
+          w.Symbol(ac, 0x01, 3);
+          w.Symbol(ac, 0xD1, -1);
+        } else {
+          w.Symbol(ac, 0x02, 2 + t);
+          w.Symbol(ac, 0x00);
+        }
+      }
+    spec.tileMap.reset();
+    spec.scan = w.Finish();
+    pair.Feed(mxmtest::BuildFrame(spec), false);
+    if (HasFatalFailure()) return;
+    // One other tile changes; the rest comes from kept bits.
+    SymbolWriter p;
+    for (int b = 0; b < 6; ++b) {
+      p.Dc(b < 4 ? 0 : 2, b == 0 ? 40 + variant : 0);
+      p.Symbol(b < 4 ? 1 : 3, 0x00);
+    }
+    spec.tileMap = std::vector<uint8_t>{0x04};  // tile 5
+    spec.scan = p.Finish();
+    pair.Feed(mxmtest::BuildFrame(spec), true);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_EQ(pair.compared, 8u);
 }
