@@ -34,8 +34,36 @@ struct Registry {
     std::unordered_map<HttpHandle, std::shared_ptr<HttpObject>> objects;
 };
 
+Registry*& RegistryPointer() {
+    static Registry* registry = nullptr;
+    return registry;
+}
+
+// Frees the registry when the module is unloaded (or the process ends) with no handle left open,
+// so that unloading the module leaks nothing. Open handles keep it alive: they may outlive statics.
+struct RegistryReaper {
+    ~RegistryReaper() {
+        Registry*& registry = RegistryPointer();
+        if (!registry) return;
+        bool empty;
+        {
+            std::lock_guard<std::mutex> lock(registry->mutex);
+            empty = registry->objects.empty();
+        }
+        if (empty) {
+            delete registry;
+            registry = nullptr;
+        }
+    }
+};
+
 Registry& Handles() {
-    static Registry* registry = new Registry;  // lives as long as the process: handles may outlive statics
+    static RegistryReaper reaper;
+    static const bool created = (RegistryPointer() = new Registry, true);
+    (void)created;
+    Registry*& registry = RegistryPointer();
+    // Only during unload, after the reaper ran, by a late static destructor: single-threaded.
+    if (!registry) registry = new Registry;
     return *registry;
 }
 
