@@ -1,5 +1,7 @@
 // Throughput of streaming a large response body through Web::CHttpClient's QueryAvailable /
-// ReadSome, as the live-stream channels read it, from a loopback server in this program.
+// ReadSome, as the live-stream channels read it, from a loopback server in this program, beside the
+// curl command-line client fetching the same body from the same server (its own download speed,
+// which leaves out its start-up).
 //
 //   bench_httpreadbench                          run the benchmark
 //   bench_httpreadbench --serve PORT [SECONDS]   only serve the same body on 127.0.0.1:PORT, for
@@ -7,6 +9,8 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -14,8 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "BenchTable.h"
 #include "Driver/IDriver.h"
 #include "Web/HttpClient.h"
+#include "platform/Process.h"
 #include "platform/Socket.h"
 #include "platform/System.h"
 
@@ -127,10 +133,53 @@ void ReadAllBody(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBodyBytes));
 }
 
+// curl fetching the body into /dev/null; the iteration time is the transfer time curl measured.
+void CurlBody(benchmark::State& state) {
+    BodyServer server;
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/body";
+    const std::string report = "/tmp/quillon-bench-curl-" + std::to_string(server.Port()) + ".txt";
+    for (auto _ : state) {
+        std::remove(report.c_str());
+        velmora::platform::ChildProcess curl;
+        if (!curl.Start({"/usr/bin/curl", "-s", "-o", "/dev/null", "-w", "%{size_download} %{time_total}\n", url},
+                        report) ||
+            !curl.Wait(60000) || curl.ExitCode() != 0) {
+            state.SkipWithError("curl failed (is /usr/bin/curl installed?)");
+            break;
+        }
+        std::ifstream in(report);
+        double bytes = 0, seconds = 0;
+        if (!(in >> bytes >> seconds) || bytes != static_cast<double>(kBodyBytes) || seconds <= 0) {
+            state.SkipWithError("curl reported a short body");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    std::remove(report.c_str());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBodyBytes));
+}
+
+void PrintTable(const benchtable::Reporter& r) {
+    const auto* curl = r.Find("CurlBody");
+    std::printf("\nHTTP body read on loopback (%llu MiB body), MB/s of wall time\n",
+                static_cast<unsigned long long>(kBodyBytes >> 20));
+    std::printf("%-22s %10s %10s %8s %-12s\n", "client", "driver", "curl", "ratio", "target");
+    for (const char* name : {"StreamBody/8096", "StreamBody/16384", "StreamBody/65536", "ReadAllBody"}) {
+        const auto* ours = r.Find(name);
+        if (ours == nullptr || curl == nullptr) continue;
+        const double a = ours->counters.at("bytes_per_second") / 1e6, b = curl->counters.at("bytes_per_second") / 1e6;
+        char target[24];
+        std::snprintf(target, sizeof target, ">=0.9 %s", benchtable::Verdict(a / b, 0.9, false));
+        std::printf("%-22s %10.0f %10.0f %8.3f %-12s\n", name, a, b, a / b, target);
+    }
+}
+
 }  // namespace
 
-BENCHMARK(StreamBody)->Arg(16384)->Arg(65536)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Arguments: the read buffer the channel starts with (it grows to what QueryAvailable offers).
+BENCHMARK(StreamBody)->Arg(8096)->Arg(16384)->Arg(65536)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadAllBody)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CurlBody)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--serve") == 0) {
@@ -146,7 +195,9 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    benchtable::Reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintTable(reporter);
     benchmark::Shutdown();
     return 0;
 }

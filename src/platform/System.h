@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora::platform {
 
@@ -38,5 +39,18 @@ bool FileIsReadableAndNonEmpty(const std::string& path);
 // Number of threads the calling process has now; 0 when it cannot be read. For tests that check
 // that nothing is left running.
 uint32_t ThreadCount();
+
+// Per-thread CPU clocks, for the benchmarks that charge CPU time to the threads that spent it.
+// CPU time the calling thread has used, in nanoseconds; false when the clock cannot be read.
+bool CurrentThreadCpuTimeNs(uint64_t* ns);
+// The system's number of the calling thread, as ThreadCpuTimes reports it.
+uint64_t CurrentSystemThreadId();
+struct ThreadCpuTime {
+    uint64_t systemId = 0;  // the system's thread number
+    uint64_t cpuNs = 0;     // CPU time used so far
+};
+// Every thread of this process with the CPU time it has used, each read from its own CPU clock.
+// False when the thread list cannot be read.
+bool ThreadCpuTimes(std::vector<ThreadCpuTime>* threads);
 
 }  // namespace velmora::platform

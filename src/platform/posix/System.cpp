@@ -3,10 +3,12 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -121,6 +123,35 @@ uint32_t ThreadCount() {
     }
     closedir(dir);
     return count;
+}
+
+bool CurrentThreadCpuTimeNs(uint64_t* ns) {
+    timespec ts{};
+    if (!ns || clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return false;
+    *ns = uint64_t(ts.tv_sec) * 1000000000ull + uint64_t(ts.tv_nsec);
+    return true;
+}
+
+uint64_t CurrentSystemThreadId() { return static_cast<uint64_t>(syscall(SYS_gettid)); }
+
+bool ThreadCpuTimes(std::vector<ThreadCpuTime>* threads) {
+    if (!threads) return false;
+    threads->clear();
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return false;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const long tid = std::strtol(entry->d_name, nullptr, 10);
+        if (tid <= 0) continue;
+        // The thread's CPU clock as Linux numbers it (what pthread_getcpuclockid gives): per-thread,
+        // scheduler time, nanoseconds. A thread that ended meanwhile is left out.
+        const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned long>(tid) << 3) | 6u);
+        timespec ts{};
+        if (clock_gettime(clock, &ts) != 0) continue;
+        threads->push_back({uint64_t(tid), uint64_t(ts.tv_sec) * 1000000000ull + uint64_t(ts.tv_nsec)});
+    }
+    closedir(dir);
+    return true;
 }
 
 }  // namespace velmora::platform
