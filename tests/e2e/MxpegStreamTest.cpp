@@ -12,7 +12,8 @@ namespace {
 
 using namespace quillon::host;
 
-constexpr uint32_t kWaitMs = 20000;
+// Generous: the simulator encodes every frame, which is slow in sanitised builds.
+constexpr uint32_t kWaitMs = 60000;
 
 struct MxpegFixture : ::testing::Test {
     camsim::CameraSimulator sim;
@@ -38,14 +39,14 @@ TEST_F(MxpegFixture, RebuiltPicturesDecodeCleanlyAndShowTheScene) {
     sink.KeepAll(true);
     ChannelSettings settings(640, 480, 40, 90);
     ASSERT_TRUE(session->Video()->StartChannel(0, &sink, &settings));
-    // More than one refresh interval, so partial frames are among them.
-    ASSERT_TRUE(sink.WaitForPictures(15, kWaitMs));
+    // More than one refresh interval (10 frames), so partial frames are among them.
+    ASSERT_TRUE(sink.WaitForPictures(12, kWaitMs));
     session->Video()->StopChannel(0);
     EXPECT_EQ(sim.Requests().Snapshot().at(0).target,
               "/control/control?set&section=imagecontrol&motionjpeg=enable&size=640x480&quality=80&framerate100=0");
     EXPECT_TRUE(sim.Requests().WaitForCount("/control/faststream.jpg?stream=MxPEG&fps=25&iframerefresh=10&noaudio", 1, 100));
     std::vector<Picture> pictures = sink.Kept();
-    ASSERT_GE(pictures.size(), 15u);
+    ASSERT_GE(pictures.size(), 12u);
     for (size_t i = 0; i < pictures.size(); ++i) {
         const Picture& picture = pictures[i];
         EXPECT_EQ(picture.format, 0x4745504Au);
