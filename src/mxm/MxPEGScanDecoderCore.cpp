@@ -183,7 +183,17 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const mxcpcHuffmanTr
   for (int k = 1; k < 64;) {
     if (bitCount_ < kMaxCodeBits) Fill();
     int symbol, value = 0;
-    if (bitCount_ >= kMaxCodeBits) {
+    constexpr int kShort = mxcpcHuffmanTree::kLookupBits;
+    const int32_t fast =
+        bitCount_ >= kMaxCodeBits ? ac.FastAc(static_cast<uint32_t>(bitBuffer_ >> (bitCount_ - kShort)) & ((1u << kShort) - 1)) : 0;
+    if (fast != 0) {
+      // Fastest path: a short code whose value bits fit the same lookup; one table read gives both.
+      const int total = fast & 31;
+      bitCount_ -= total;
+      symbol = (fast >> 8) & 255;
+      value = fast >> 16;
+      if (kRecord) bits->Put(LastBits(total), total);
+    } else if (bitCount_ >= kMaxCodeBits) {
       // Fast path: a code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
       const mxcpcHuffmanTree::Code code = ac.Decode(Peek16());
       if (code.length == 0) return kFailed;

@@ -17,6 +17,16 @@ constexpr uint8_t kApp0[] = {0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0
                              0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
 constexpr uint8_t kSos[] = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
 
+// A hint that the lines of [p, p + bytes) are about to be written; nothing where the compiler has none.
+inline void PrefetchForWrite(const void* p, size_t bytes) {
+#if defined(__GNUC__) || defined(__clang__)
+  for (size_t i = 0; i < bytes; i += 64) __builtin_prefetch(static_cast<const char*>(p) + i, 1, 3);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
 bool PointerWithin(const uint8_t* p, const uint8_t* begin, const uint8_t* end) {
   const std::less<const uint8_t*> less;
   return !less(p, begin) && less(p, end);
@@ -119,21 +129,29 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
   const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
   if (frame.tileMap == nullptr) tileCache_.Resize(tiles);  // every tile comes anew: drop all kept bits
   const bool record = TablesMatchOutput(frame);
-  for (size_t t = 0; t < tiles; ++t) {
-    if (frame.tileMap != nullptr) {
-      const size_t byte = t / 8;
-      if (byte >= mapBytes || (frame.tileMap[byte] & (0x80u >> (t % 8))) == 0) continue;
-    }
+  auto sent = [&](size_t t) {
+    if (frame.tileMap == nullptr) return true;
+    const size_t byte = t / 8;
+    return byte < mapBytes && (frame.tileMap[byte] & (0x80u >> (t % 8))) != 0;
+  };
+  size_t t = 0;
+  while (t < tiles && !sent(t)) ++t;
+  while (t < tiles) {
+    size_t next = t + 1;
+    while (next < tiles && !sent(next)) ++next;
+    // The store is far larger than the caches: ask for the next tile's lines while this one decodes.
+    if (next < tiles) PrefetchForWrite(&store_[next * kCoefficientsPerTile], kCoefficientsPerTile * sizeof(int16_t));
     int16_t* tile = &store_[t * kCoefficientsPerTile];
     tileCache_.MarkChanged(t);  // before decoding: a failure may leave the tile half written
     if (record) {
       if (!DecodeTileRecorded(t, tile, predictors)) return false;
-      continue;
+    } else {
+      for (int s = 0; s < 6; ++s) {
+        const BlockSlot& slot = slots_[s];
+        if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
+      }
     }
-    for (int s = 0; s < 6; ++s) {
-      const BlockSlot& slot = slots_[s];
-      if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
-    }
+    t = next;
   }
   return true;
 }

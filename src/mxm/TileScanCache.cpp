@@ -177,6 +177,8 @@ TileScanCache::TileScanCache() = default;
 
 void TileScanCache::Resize(size_t tiles) {
   tiles_.assign(tiles, Tile{});
+  scanStart_.assign(tiles, 0);
+  recoded_.assign(tiles, 0);
   changedCount_ = tiles;
   previousValid_ = false;
   used_ = liveWords_ = 0;
@@ -252,7 +254,7 @@ void TileScanCache::Keep(size_t index, const uint64_t* end, uint32_t lumaBits, u
     t.changed = false;
     --changedCount_;
   }
-  t.recoded = true;
+  recoded_[index] = 1;
   liveWords_ += TileWords(t);
   liveBits_ += uint64_t{t.lumaBits} + t.cbBits + t.crBits;
 }
@@ -300,13 +302,13 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
   const size_t count = tiles_.size();
   for (size_t i = 0; i < count;) {
     Tile& t = tiles_[i];
-    if (!t.recoded && previousValid_ && t.inY == predY && t.inCb == predCb && t.inCr == predCr) {
+    if (!recoded_[i] && previousValid_ && t.inY == predY && t.inCb == predCb && t.inCr == predCr) {
       size_t j = i + 1;
-      while (j < count && !tiles_[j].recoded) ++j;
-      const uint64_t from = t.scanStart;
-      const uint64_t to = j < count ? tiles_[j].scanStart : previousBits_;
+      while (j < count && !recoded_[j]) ++j;
+      const uint64_t from = scanStart_[i];
+      const uint64_t to = j < count ? scanStart_[j] : previousBits_;
       const uint64_t at = sink.BitPosition();
-      for (size_t k = i; k < j; ++k) tiles_[k].scanStart = tiles_[k].scanStart - from + at;
+      for (size_t k = i; k < j; ++k) scanStart_[k] = scanStart_[k] - from + at;
       sink.AppendFrom(previous_.data(), from, to - from);
       if (j < count) {  // the run left the predictors as tile j met them last time
         predY = tiles_[j].inY;
@@ -316,11 +318,11 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
       i = j;
       continue;
     }
-    t.scanStart = sink.BitPosition();
+    scanStart_[i] = sink.BitPosition();
     t.inY = static_cast<int16_t>(predY);
     t.inCb = static_cast<int16_t>(predCb);
     t.inCr = static_cast<int16_t>(predCr);
-    t.recoded = false;
+    recoded_[i] = 0;
     const uint64_t* kept = words_.data() + t.offset;
     const int diff = t.dcY - predY;
     if (diff >= -kDcLimit && diff <= kDcLimit) {

@@ -79,9 +79,7 @@ class TileScanCache {
     int16_t inY = 0;       // the predictors this tile met in the previous picture's scan
     int16_t inCb = 0;
     int16_t inCr = 0;
-    uint64_t scanStart = 0;  // its first bit in that scan
     bool changed = true;     // coefficients changed since the tile was last coded
-    bool recoded = false;    // coded since the previous picture: its bits there are stale
   };
 
   static uint32_t Words(uint32_t bits) { return (bits + 63) / 64; }
@@ -94,6 +92,9 @@ class TileScanCache {
   void EnsureOutput(size_t bytes);
 
   std::vector<Tile> tiles_;
+  // Kept apart from the records, as the copying of unchanged runs walks only these two:
+  std::vector<uint64_t> scanStart_;  // each tile's first bit in the previous picture's scan
+  std::vector<uint8_t> recoded_;     // coded since the previous picture: its bits there are stale
   size_t changedCount_ = 0;
   std::vector<uint64_t> words_;  // kept bits, most significant bit of each word first
   std::vector<uint64_t> spare_;  // compaction target, kept to avoid an allocation per compaction

@@ -64,9 +64,21 @@ void mxcpcHuffmanTree::BuildTables() {
     const int32_t inner = walk(kRoot, bits, kLookupBits, 0, code);
     if (inner == kSentinel) {
       primary_[bits] = (static_cast<uint32_t>(code.length) << 8) | code.symbol;
+      fastAc_[bits] = 0;
+      const int size = code.symbol & 15;
+      if (code.length != 0 && size <= 10 && code.length + size <= kLookupBits) {
+        // The value bits follow the code inside the same kLookupBits (EXTEND, T.81 F.2.2.1).
+        int value = 0;
+        if (size != 0) {
+          const int raw = static_cast<int>((bits >> (kLookupBits - code.length - size)) & ((1u << size) - 1));
+          value = raw >= (1 << (size - 1)) ? raw : raw + 1 - (1 << size);
+        }
+        fastAc_[bits] = static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | (code.symbol << 8) | (code.length + size);
+      }
       continue;
     }
     const uint32_t number = static_cast<uint32_t>(subtables_.size() >> kSubBits);
+    fastAc_[bits] = 0;
     primary_[bits] = kSubtableFlag | number;
     for (uint32_t rest = 0; rest < (1u << kSubBits); ++rest) {
       Code longer;
