@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up if needed, the suite, then the suite again under
-# AddressSanitizer + UndefinedBehaviorSanitizer.
+# The whole test suite: set-up if needed, the suite, the suite again under AddressSanitizer +
+# UndefinedBehaviorSanitizer, the test programs that start threads under ThreadSanitizer, and every
+# fuzz target for 30 s. Each stage prints its duration.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 jobs=$(nproc)
+stage_start=$SECONDS
+stage_done() { echo "== $1 took $((SECONDS - stage_start)) s"; stage_start=$SECONDS; }
 
 echo "== test suite"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+stage_done "test suite"
 
 echo "== test suite under AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=address >/dev/null
 ninja -C build-asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
+stage_done "AddressSanitizer suite"
+
+echo "== threaded tests under ThreadSanitizer"
+threaded='-(thread|channels|io|ptz|properties|e2e|faults)$'
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=thread >/dev/null
+ninja -C build-tsan quillon test_thread test_channels test_io test_ptz test_properties test_e2e test_faults
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 600 -L "$threaded"
+stage_done "ThreadSanitizer threaded tests"
+
+echo "== fuzz targets, 30 s each"
+./scripts/fuzz.sh 30
+stage_done "fuzzing"
