@@ -26,18 +26,35 @@ constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
                                  35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                  58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// The picture's scan, unstuffed, in whole words (most significant bit first): the DC codes and kept
-// pieces of each tile, or runs of the previous picture's scan copied at any bit offset. Same pending-
-// bit invariant as BitWordWriter. The caller sizes the buffer (Assemble's bound plus one word).
+// Stuffs one word into bytes: each 0xFF byte is followed by 0x00 so that no marker appears inside the
+// entropy-coded data. Eight bytes in one go unless one of them is 0xFF (a zero byte of ~w).
+inline uint8_t* StuffWord(uint64_t w, uint8_t* p) {
+  const uint64_t inverted = ~w;
+  if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+    for (int b = 0; b < 8; ++b) p[b] = static_cast<uint8_t>(w >> (56 - 8 * b));
+    return p + 8;
+  }
+  for (int b = 0; b < 8; ++b) {
+    const uint8_t v = static_cast<uint8_t>(w >> (56 - 8 * b));
+    *p++ = v;
+    if (v == 0xFF) *p++ = 0x00;
+  }
+  return p;
+}
+
+// The picture's scan, written twice as it goes: unstuffed in whole words (most significant bit first;
+// the next picture copies runs of it at any bit offset) and stuffed into the output bytes. The DC
+// codes and kept pieces of each tile, or runs of the previous picture's scan. Same pending-bit
+// invariant as BitWordWriter. The caller sizes both buffers (Assemble's bound).
 class ScanWords {
  public:
-  explicit ScanWords(uint64_t* out) : out_(out), start_(out) {}
+  ScanWords(uint64_t* out, uint8_t* bytes) : out_(out), start_(out), bytes_(bytes) {}
   void Put(uint64_t value, int n) {  // n in 1..63, value < 2^n
     if (n < free_) {
       acc_ = (acc_ << n) | value;
       free_ -= n;
     } else {
-      *out_++ = (acc_ << free_) | (value >> (n - free_));
+      Emit((acc_ << free_) | (value >> (n - free_)));
       acc_ = value;
       free_ += 64 - n;
     }
@@ -45,9 +62,9 @@ class ScanWords {
   // A whole word: the pending bit count stays the same.
   void PutWord(uint64_t w) {
     if (free_ == 64) {
-      *out_++ = w;
+      Emit(w);
     } else {
-      *out_++ = (acc_ << free_) | (w >> (64 - free_));
+      Emit((acc_ << free_) | (w >> (64 - free_)));
       acc_ = w;
     }
   }
@@ -68,49 +85,36 @@ class ScanWords {
     if (bits != 0) Put(load(i) >> (64 - bits), static_cast<int>(bits));
   }
   uint64_t BitPosition() const { return static_cast<uint64_t>(out_ - start_) * 64 + static_cast<uint64_t>(64 - free_); }
-  // Writes the pending bits as a last word padded with zeros, and a spare word.
-  void Close() {
-    out_[0] = free_ < 64 ? acc_ << free_ : 0;
+  // Writes the pending bits as a last word padded with zeros, and a spare word; the output bytes get
+  // them padded with 1-bits to a byte boundary. Returns the end of the output bytes.
+  uint8_t* Close() {
+    const int pending = 64 - free_;
+    const uint64_t last = pending != 0 ? acc_ << free_ : 0;
+    out_[0] = last;
     out_[1] = 0;
+    if (pending != 0) {
+      const uint64_t padded = last | (~uint64_t{0} >> pending);  // 1-bits after the last bit
+      for (int b = 0; b < (pending + 7) / 8; ++b) {
+        const uint8_t v = static_cast<uint8_t>(padded >> (56 - 8 * b));
+        *bytes_++ = v;
+        if (v == 0xFF) *bytes_++ = 0x00;
+      }
+    }
+    return bytes_;
   }
 
  private:
+  void Emit(uint64_t w) {
+    *out_++ = w;
+    bytes_ = StuffWord(w, bytes_);
+  }
+
   uint64_t* out_;
   uint64_t* start_;
+  uint8_t* bytes_;
   uint64_t acc_ = 0;
   int free_ = 64;
 };
-
-// Stuffs `bits` bits of `words` into bytes: each 0xFF byte is followed by 0x00 so that no marker appears
-// inside the entropy-coded data; the last byte is padded with 1-bits. Room: twice the bytes plus 16.
-uint8_t* StuffBytes(const uint64_t* words, uint64_t bits, uint8_t* p) {
-  const uint64_t whole = bits / 64;
-  for (uint64_t i = 0; i < whole; ++i) {
-    const uint64_t w = words[i];
-    const uint64_t inverted = ~w;  // a 0xFF byte of w is a zero byte here
-    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-      for (int b = 0; b < 8; ++b) p[b] = static_cast<uint8_t>(w >> (56 - 8 * b));
-      p += 8;
-      continue;
-    }
-    for (int b = 0; b < 8; ++b) {
-      const uint8_t v = static_cast<uint8_t>(w >> (56 - 8 * b));
-      *p++ = v;
-      if (v == 0xFF) *p++ = 0x00;
-    }
-  }
-  const int rest = static_cast<int>(bits % 64);
-  if (rest != 0) {
-    const int bytes = (rest + 7) / 8;
-    const uint64_t padded = words[whole] | (~uint64_t{0} >> rest);  // 1-bits after the last bit
-    for (int b = 0; b < bytes; ++b) {
-      const uint8_t v = static_cast<uint8_t>(padded >> (56 - 8 * b));
-      *p++ = v;
-      if (v == 0xFF) *p++ = 0x00;
-    }
-  }
-  return p;
-}
 
 inline int MagnitudeSize(int v) { return static_cast<int>(std::bit_width(static_cast<unsigned>(v < 0 ? -v : v))); }
 
@@ -297,7 +301,8 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
   const uint64_t bound = liveBits_ + uint64_t{tiles_.size()} * 6 * 27;
   const size_t words = static_cast<size_t>(bound / 64 + 2);
   if (next_.size() < words) next_.resize(std::max(words, next_.size() + next_.size() / 2));
-  ScanWords sink(next_.data());
+  EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 32));
+  ScanWords sink(next_.data(), output_.get());
   int predY = 0, predCb = 0, predCr = 0;
   const size_t count = tiles_.size();
   for (size_t i = 0; i < count;) {
@@ -351,12 +356,10 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
     ++i;
   }
   const uint64_t bits = sink.BitPosition();
-  sink.Close();
+  size_ = static_cast<size_t>(sink.Close() - output_.get());
   previous_.swap(next_);
   previousBits_ = bits;
   previousValid_ = true;
-  EnsureOutput(static_cast<size_t>(2 * (bits / 8) + 32));
-  size_ = static_cast<size_t>(StuffBytes(previous_.data(), bits, output_.get()) - output_.get());
 }
 
 }  // namespace mxm

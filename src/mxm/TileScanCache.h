@@ -18,7 +18,7 @@ namespace mxm {
 //   chroma: the AC part of Cb, and that of Cr.
 // A picture is assembled by writing, per tile, the three DC codes against the running predictors
 // between the kept pieces; runs of tiles whose bits cannot have changed since the previous picture
-// are copied from its scan whole. 0xFF bytes are stuffed with 0x00 in a last pass. The result is byte
+// are copied from its scan whole. 0xFF bytes are stuffed with 0x00 as the words go out. The result is byte
 // for byte what JpegScanWriter writes block by block from the same store, including its limits (DC
 // differences to +-2047, AC values to +-1023, the predictor following what a decoder rebuilds) and its
 // padding with 1-bits.
