@@ -72,14 +72,21 @@ Recording Record() {
   const int columns = kWidth / 16, rows = kHeight / 16;
   for (int f = 0; f < kMxpegFrames; ++f) {
     if (f > 0) {
-      // A different tenth of the tiles each frame gets a new brightness and colour.
+      // A different tenth of the tiles each frame turns to its negative: the same texture, new values,
+      // as when something moves over a textured background.
       for (int t = 0; t < columns * rows; ++t) {
         if ((t * 7 + f) % (100 / kMotionPercent) != 0) continue;
         const int x0 = (t % columns) * 16, y0 = (t / columns) * 16;
         for (int y = y0; y < y0 + 16; ++y)
-          for (int x = x0; x < x0 + 16; ++x) picture.y[static_cast<size_t>(y) * kWidth + x] += static_cast<uint8_t>(37 + f);
+          for (int x = x0; x < x0 + 16; ++x) {
+            uint8_t& s = picture.y[static_cast<size_t>(y) * kWidth + x];
+            s = static_cast<uint8_t>(255 - s);
+          }
         for (int y = y0 / 2; y < y0 / 2 + 8; ++y)
-          for (int x = x0 / 2; x < x0 / 2 + 8; ++x) picture.cb[static_cast<size_t>(y) * (kWidth / 2) + x] += 11;
+          for (int x = x0 / 2; x < x0 / 2 + 8; ++x) {
+            uint8_t& s = picture.cb[static_cast<size_t>(y) * (kWidth / 2) + x];
+            s = static_cast<uint8_t>(255 - s);
+          }
       }
     }
     r.mxpegFrames.push_back(encoder.EncodeFrame(picture, "", static_cast<uint64_t>(f) * 40000));
@@ -134,8 +141,13 @@ int Serve(const std::string& reportFile, uint32_t seconds) {
   velmora::platform::TcpSocket listener;
   if (!listener.Listen("127.0.0.1", 0)) return 1;
   {
+    size_t partial = 0;
+    for (size_t f = 1; f < recording.mxpegFrames.size(); ++f) partial += recording.mxpegFrames[f].size();
     std::ofstream report(reportFile);
-    report << listener.LocalPort() << "\n";
+    report << listener.LocalPort() << "\n"
+           << "mjpeg picture bytes " << recording.mjpegParts[0].size() << ", mxpeg full frame bytes "
+           << recording.mxpegFrames[0].size() << ", mxpeg partial frame bytes (mean) "
+           << partial / (recording.mxpegFrames.size() - 1) << "\n";
   }
   const uint64_t deadline = MonotonicMilliseconds() + uint64_t{seconds} * 1000;
   std::vector<std::thread> connections;
@@ -176,6 +188,8 @@ class ReplayServer {
       unsigned port = 0;
       if (in >> port && port != 0) {
         port_ = static_cast<uint16_t>(port);
+        std::getline(in, sizes_);  // rest of the port line
+        std::getline(in, sizes_);
         return true;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -187,8 +201,10 @@ class ReplayServer {
     std::remove(report_.c_str());
   }
   uint16_t Port() const { return port_; }
+  const std::string& Sizes() const { return sizes_; }
 
  private:
+  std::string sizes_;
   velmora::platform::ChildProcess child_;
   std::string report_;
   uint16_t port_ = 0;
@@ -286,6 +302,7 @@ void Configurations(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_CaptureCpu)->Apply(Configurations);
 
 void PrintTable(const benchtable::Reporter& r) {
+  if (ReplayServer* server = Server()) std::printf("\nreplayed stream: %s\n", server->Sizes().c_str());
   std::printf("\nCapture threads' CPU per stream (%dx%d, %d pictures/s; MxPEG with %d%% of tiles changing)\n", kWidth,
               kHeight, kFps, kMotionPercent);
   std::printf("%-7s %-8s %14s %14s %11s %-14s\n", "stream", "cameras", "cpu_ms/stream_s", "core%/stream", "fps/stream",
