@@ -31,7 +31,13 @@ constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
 inline uint8_t* StuffWord(uint64_t w, uint8_t* p) {
   const uint64_t inverted = ~w;
   if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-    for (int b = 0; b < 8; ++b) p[b] = static_cast<uint8_t>(w >> (56 - 8 * b));
+    uint64_t bytes = w;  // most significant byte first in memory: compilers make this one byte swap
+    if constexpr (std::endian::native == std::endian::little) {
+      bytes = ((bytes & 0x00FF00FF00FF00FFull) << 8) | ((bytes >> 8) & 0x00FF00FF00FF00FFull);
+      bytes = ((bytes & 0x0000FFFF0000FFFFull) << 16) | ((bytes >> 16) & 0x0000FFFF0000FFFFull);
+      bytes = (bytes << 32) | (bytes >> 32);
+    }
+    std::memcpy(p, &bytes, sizeof bytes);
     return p + 8;
   }
   for (int b = 0; b < 8; ++b) {
