@@ -117,9 +117,7 @@ void CIPCaptureDriver::PostText(int level, const std::string& text) {
 }
 
 StreamParameters CIPCaptureDriver::GetChannelParameters(uint32_t channel) {
-    if (!videoCapture_) return {};
-    ICameraChannel* found = videoCapture_->TakeChannel(channel, false);
-    return found ? found->GetParameters() : StreamParameters{};
+    return videoCapture_ ? videoCapture_->ChannelParameters(channel) : StreamParameters{};
 }
 
 std::string CIPCaptureDriver::GetParameter(int32_t key) {

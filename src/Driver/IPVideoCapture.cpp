@@ -27,6 +27,12 @@ ICameraChannel* CIPVideoCapture::TakeChannel(uint32_t index, bool remove) {
     return channel;
 }
 
+StreamParameters CIPVideoCapture::ChannelParameters(uint32_t index) {
+    CFastMutexGuard guard(lock_);
+    if (index >= slots_.size() || !slots_[index]) return {};
+    return slots_[index]->GetParameters();
+}
+
 bool CIPVideoCapture::StartChannel(uint32_t index, ipcapture::IVideoSink* sink,
                                    ipcapture::IChannelSettings* settings) {
     if (index >= GetChannelCount()) return false;

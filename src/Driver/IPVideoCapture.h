@@ -31,6 +31,9 @@ public:
 
     // The channel in a slot (null if none); with remove, the caller takes ownership.
     ICameraChannel* TakeChannel(uint32_t index, bool remove);
+    // The current parameters of the channel in a slot, read under the table lock so that a host
+    // stopping that slot meanwhile cannot delete the channel under the reader; zeros if none.
+    StreamParameters ChannelParameters(uint32_t index);
 
 private:
     ICustomCreator* creator_;
