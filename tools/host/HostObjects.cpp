@@ -115,7 +115,10 @@ IMediaSample* SampleAllocator::AllocateSample(uint32_t format, uint32_t size, co
         }
     }
     if (!sample) sample = std::make_unique<MediaSample>();
+    // Reset everything but the buffer, whose capacity is what the pool is for.
+    std::vector<uint8_t> buffer = std::move(sample->data);
     *sample = MediaSample();
+    sample->data = std::move(buffer);
     sample->data.resize(size);
     sample->format = format;
     sample->source = sourceName ? sourceName : "";
