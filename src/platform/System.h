@@ -40,6 +40,15 @@ bool FileIsReadableAndNonEmpty(const std::string& path);
 // that nothing is left running.
 uint32_t ThreadCount();
 
+// Memory of the whole process, for the soak run that checks nothing grows: resident set now and its
+// peak so far, in bytes; 0 when it cannot be read.
+uint64_t ResidentMemoryBytes();
+uint64_t PeakResidentMemoryBytes();
+
+// CPU time every thread of this process has used so far (ended threads included), in nanoseconds,
+// split into user and system time; false when it cannot be read.
+bool ProcessCpuTimeNs(uint64_t* userNs, uint64_t* systemNs);
+
 // Per-thread CPU clocks, for the benchmarks that charge CPU time to the threads that spent it.
 // CPU time the calling thread has used, in nanoseconds; false when the clock cannot be read.
 bool CurrentThreadCpuTimeNs(uint64_t* ns);

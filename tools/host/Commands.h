@@ -31,6 +31,10 @@ int RunIo(const Options& options, std::ostream& out);
 int RunProbe(const Options& options, std::ostream& out);
 int RunPtz(const Options& options, std::ostream& out);
 int RunDemo(const Options& options, std::ostream& out);
+int RunSoak(const Options& options, std::ostream& out);
+int RunLoad(const Options& options, std::ostream& out);
+// The replay camera that load starts as its child process.
+int RunReplayCamera(const Options& options, std::ostream& out);
 
 void PrintUsage(std::ostream& out);
 

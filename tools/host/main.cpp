@@ -24,6 +24,9 @@ int main(int argc, char** argv) {
     if (command == "probe") return RunProbe(options, std::cout);
     if (command == "ptz") return RunPtz(options, std::cout);
     if (command == "demo") return RunDemo(options, std::cout);
+    if (command == "soak") return RunSoak(options, std::cout);
+    if (command == "load") return RunLoad(options, std::cout);
+    if (command == "replay-camera") return RunReplayCamera(options, std::cout);
     if (command == "help" || command == "--help") {
         PrintUsage(std::cout);
         return 0;

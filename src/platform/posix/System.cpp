@@ -2,6 +2,7 @@
 #include "platform/System.h"
 
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <vector>
 
 namespace velmora::platform {
@@ -123,6 +125,34 @@ uint32_t ThreadCount() {
     }
     closedir(dir);
     return count;
+}
+
+namespace {
+// A "Name:   <n> kB" line of /proc/self/status, in bytes; 0 when absent.
+uint64_t StatusKilobytes(const char* name) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t length = std::strlen(name);
+    while (std::getline(in, line)) {
+        if (line.compare(0, length, name) != 0 || line.size() <= length || line[length] != ':') continue;
+        return std::strtoull(line.c_str() + length + 1, nullptr, 10) * 1024u;
+    }
+    return 0;
+}
+
+uint64_t TimevalNs(const timeval& tv) { return uint64_t(tv.tv_sec) * 1000000000ull + uint64_t(tv.tv_usec) * 1000ull; }
+}  // namespace
+
+uint64_t ResidentMemoryBytes() { return StatusKilobytes("VmRSS"); }
+
+uint64_t PeakResidentMemoryBytes() { return StatusKilobytes("VmHWM"); }
+
+bool ProcessCpuTimeNs(uint64_t* userNs, uint64_t* systemNs) {
+    rusage usage{};
+    if (!userNs || !systemNs || getrusage(RUSAGE_SELF, &usage) != 0) return false;
+    *userNs = TimevalNs(usage.ru_utime);
+    *systemNs = TimevalNs(usage.ru_stime);
+    return true;
 }
 
 bool CurrentThreadCpuTimeNs(uint64_t* ns) {
