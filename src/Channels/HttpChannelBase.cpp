@@ -10,6 +10,36 @@ namespace velmora {
 namespace {
 constexpr std::string_view kSensorStart = "SECTION SENSORS";
 constexpr std::string_view kSensorEnd = "ENDSECTION SENSORS";
+// The end tag carries the start tag this many bytes in.
+constexpr size_t kEndTagLead = kSensorEnd.size() - kSensorStart.size();
+
+// Pictures are searched whole for the tags. A Horspool search steps by up to the tag length on
+// bytes the tag does not hold, so it reads a fraction of what a first-character scan reads through
+// entropy-coded data.
+class TagSearch {
+public:
+    explicit constexpr TagSearch(std::string_view tag) : tag_(tag) {
+        for (size_t& s : skip_) s = tag.size();
+        for (size_t i = 0; i + 1 < tag.size(); ++i) skip_[static_cast<uint8_t>(tag[i])] = tag.size() - 1 - i;
+    }
+    size_t Find(std::string_view text, size_t from) const {
+        const size_t m = tag_.size();
+        const char last = tag_[m - 1];
+        for (size_t i = from; i + m <= text.size();) {
+            const char c = text[i + m - 1];
+            if (c == last && text.compare(i, m - 1, tag_.substr(0, m - 1)) == 0) return i;
+            i += skip_[static_cast<uint8_t>(c)];
+        }
+        return std::string_view::npos;
+    }
+
+private:
+    std::string_view tag_;
+    size_t skip_[256] = {};
+};
+
+constexpr TagSearch kStartSearch(kSensorStart);
+constexpr TagSearch kEndSearch(kSensorEnd);
 }  // namespace
 
 CHttpChannelBase::CHttpChannelBase(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink,
@@ -56,14 +86,21 @@ uint32_t CHttpChannelBase::ReadStreamChunk(Web::CHttpClient& client, std::vector
     return client.ReadSome(buffer.data(), static_cast<uint32_t>(buffer.size()));
 }
 
+std::string_view CHttpChannelBase::FindSensorSection(std::string_view text) {
+    const size_t start = kStartSearch.Find(text, 0);
+    if (start == std::string_view::npos) return {};
+    // Every end tag holds a start tag, so none can lie before start - kEndTagLead: searching from
+    // there finds the first end tag of the whole text.
+    const size_t end = kEndSearch.Find(text, start >= kEndTagLead ? start - kEndTagLead : 0);
+    if (end == std::string_view::npos || start >= end) return {};
+    return text.substr(start, end - start);
+}
+
 void CHttpChannelBase::ProcessSensorText(const char* text, size_t size) {
     if (!text || size == 0 || !sensorSink_) return;
     try {
-        std::string_view view(text, size);
-        size_t start = view.find(kSensorStart);
-        size_t end = view.find(kSensorEnd);
-        if (start == std::string_view::npos || end == std::string_view::npos || start >= end) return;
-        sensorSink_->ProcessSensorSection(std::string(view.substr(start, end - start)));
+        const std::string_view section = FindSensorSection(std::string_view(text, size));
+        if (!section.empty()) sensorSink_->ProcessSensorSection(std::string(section));
     } catch (...) {
         // Sensor text is a side channel; it never ends the stream.
     }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Channels/BaseCameraChannel.h"
@@ -33,6 +34,9 @@ public:
 
     // Passes the first sensor block in the text to the I/O object.
     void ProcessSensorText(const char* text, size_t size);
+    // The text from the first "SECTION SENSORS" up to the first "ENDSECTION SENSORS" when the start
+    // tag comes first; empty otherwise.
+    static std::string_view FindSensorSection(std::string_view text);
 
     // Waits before a connection attempt: short while few attempts failed, long after that.
     static constexpr uint32_t kShortRetryMs = 1000;

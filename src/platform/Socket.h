@@ -42,6 +42,8 @@ public:
 private:
     explicit TcpSocket(int fd) : fd_(fd) {}
     int fd_ = -1;
+    // The last receive filled the caller's buffer, so more bytes are probably waiting (a hint).
+    bool moreWaiting_ = false;
 };
 
 }  // namespace velmora::platform

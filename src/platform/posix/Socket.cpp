@@ -105,12 +105,22 @@ bool TcpSocket::SendAll(const void* data, size_t size, uint32_t timeoutMs) {
 
 long TcpSocket::Receive(void* data, size_t size, uint32_t timeoutMs) {
     if (fd_ < 0) return -1;
+    // After a receive that filled the buffer, bytes are usually still waiting: try before polling,
+    // which saves a system call per read in a busy stream.
+    bool tryFirst = moreWaiting_;
+    moreWaiting_ = false;
     for (;;) {
-        int ready = PollFor(fd_, POLLIN, timeoutMs);
-        if (ready == 0) return -2;
-        if (ready < 0) return -1;
+        if (!tryFirst) {
+            int ready = PollFor(fd_, POLLIN, timeoutMs);
+            if (ready == 0) return -2;
+            if (ready < 0) return -1;
+        }
+        tryFirst = false;
         ssize_t n = ::recv(fd_, data, size, MSG_DONTWAIT);
-        if (n >= 0) return static_cast<long>(n);
+        if (n >= 0) {
+            moreWaiting_ = n > 0 && static_cast<size_t>(n) == size;
+            return static_cast<long>(n);
+        }
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
         return -1;
     }

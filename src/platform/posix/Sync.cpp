@@ -57,6 +57,9 @@ WaitResult WaitEventObject(EventObject* event, uint32_t milliseconds) {
     auto ready = [event] { return event->set; };
     if (milliseconds == kInfinite) {
         event->cv.wait(lock, ready);
+    } else if (milliseconds == 0) {
+        // A poll: a zero-length condition wait would still enter the kernel.
+        if (!event->set) return WaitResult::TimedOut;
     } else if (!event->cv.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
         return WaitResult::TimedOut;
     }

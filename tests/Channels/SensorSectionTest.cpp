@@ -1,0 +1,64 @@
+// The sensor-section search against the plain rule it must keep: first start tag and first end tag,
+// each searched from the beginning of the text, used only when the start tag comes first.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "Channels/HttpChannelBase.h"
+
+namespace {
+
+std::string_view PlainRule(std::string_view text) {
+    const size_t start = text.find("SECTION SENSORS");
+    const size_t end = text.find("ENDSECTION SENSORS");
+    if (start == std::string_view::npos || end == std::string_view::npos || start >= end) return {};
+    return text.substr(start, end - start);
+}
+
+TEST(SensorSectionTest, HandPickedPlacements) {
+    using velmora::CHttpChannelBase;
+    const std::string cases[] = {
+        "",
+        "SECTION SENSORS",
+        "ENDSECTION SENSORS",
+        "ENDSECTION SENSORS SECTION SENSORS\nINA=1\nENDSECTION SENSORS",  // end tag first: nothing
+        "SECTION SENSORS\nINA=1\nENDSECTION SENSORS",
+        "xxSECTION SENSORS\nENDSECTION SENSORS\nSECTION SENSORS\nINB=0\nENDSECTION SENSORS",
+        "ENDSECTION SENSORSx",
+        "xyzENDSECTION SENSORS",  // the end tag's own start tag sits three bytes in
+        "SECTION SENSORSENDSECTION SENSORS",
+        std::string("\xFF\xD8SECTION SENSORS\0\xFF\nINA=1\nENDSECTION SENSORS\xFF\xD9", 48),
+    };
+    for (const std::string& text : cases)
+        EXPECT_EQ(CHttpChannelBase::FindSensorSection(text), PlainRule(text)) << "text: " << text;
+    EXPECT_EQ(CHttpChannelBase::FindSensorSection("aSECTION SENSORS\nINA=1\nENDSECTION SENSORS"),
+              "SECTION SENSORS\nINA=1\n");
+}
+
+TEST(SensorSectionTest, RandomTextsWithScatteredTagsMatchThePlainRule) {
+    std::mt19937 rng(20261208);
+    const std::string_view pieces[] = {"SECTION SENSORS", "ENDSECTION SENSORS", "SECTION SENSOR", "ENDSECTION",
+                                       "SENSORS", "END", "\nINA=1\n"};
+    size_t found = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string text(rng() % 400, '\0');
+        for (char& c : text) c = static_cast<char>(rng() % 4 == 0 ? "SECTIONRD "[rng() % 10] : rng() & 0xFF);
+        const int inserts = static_cast<int>(rng() % 6);
+        for (int k = 0; k < inserts; ++k) {
+            const std::string_view piece = pieces[rng() % std::size(pieces)];
+            text.insert(rng() % (text.size() + 1), piece);
+        }
+        const std::string_view expected = PlainRule(text);
+        const std::string_view got = velmora::CHttpChannelBase::FindSensorSection(text);
+        ASSERT_EQ(got, expected) << "round " << round;
+        if (expected.empty()) continue;
+        ASSERT_EQ(got.data(), expected.data()) << "same text at another place, round " << round;
+        ++found;
+    }
+    // The generator must produce plenty of texts that hold a section, or the comparison says little.
+    EXPECT_GT(found, 500u);
+}
+
+}  // namespace
