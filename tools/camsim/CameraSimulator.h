@@ -62,6 +62,10 @@ public:
     // on again listens on the same port (false when that fails).
     bool SetCameraOff(bool off) { return server_.SetOffline(off); }
     void SetPaced(bool paced) { streams_.SetPaced(paced); }
+    // Ends every open connection (live streams included); new requests are served as usual.
+    void DropConnections() { server_.DropConnections(); }
+    // Pictures that stream faults damaged, as sent.
+    DamageLog& Damaged() { return streams_.Damaged(); }
 
     // Picture k of a stream started now: the current image size and PTZ position.
     RgbPicture SourcePicture(uint64_t k) const;

@@ -41,6 +41,21 @@ FaultRule FaultRule::Trickle(std::string prefix, size_t bytes, uint32_t interval
     return r;
 }
 
+FaultRule FaultRule::HugeHead(std::string prefix, size_t bytes, size_t lineBytes) {
+    FaultRule r;
+    r.targetPrefix = std::move(prefix);
+    r.headBytes = bytes;
+    r.headLineBytes = lineBytes;
+    return r;
+}
+
+FaultRule FaultRule::Damage(std::string prefix, StreamDamage damage) {
+    FaultRule r;
+    r.targetPrefix = std::move(prefix);
+    r.damage = damage;
+    return r;
+}
+
 int FaultSet::Add(FaultRule rule) {
     std::lock_guard<std::mutex> lock(mutex_);
     int id = nextId_++;

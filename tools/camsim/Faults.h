@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "camsim/StreamDamage.h"
+
 namespace camsim {
 
 struct FaultRule {
@@ -33,6 +35,11 @@ struct FaultRule {
     // Send the response in pieces of trickleBytes, one piece per trickleIntervalMs; 0: no trickle.
     size_t trickleBytes = 0;
     uint32_t trickleIntervalMs = 0;
+    // Header lines of about headLineBytes each, headBytes in all, ahead of the response's end of head.
+    size_t headBytes = 0;
+    size_t headLineBytes = 0;
+    // Damage to the pictures of a live stream answered to the request (see StreamDamage).
+    StreamDamage damage;
     // Number of requests the rule applies to; -1 for ever.
     int uses = -1;
 
@@ -41,6 +48,8 @@ struct FaultRule {
     static FaultRule CloseAfter(std::string prefix, int64_t bytes);
     static FaultRule Garbage(std::string prefix, size_t bytes);
     static FaultRule Trickle(std::string prefix, size_t bytes, uint32_t intervalMs);
+    static FaultRule HugeHead(std::string prefix, size_t bytes, size_t lineBytes);
+    static FaultRule Damage(std::string prefix, StreamDamage damage);
     FaultRule& Times(int n) {
         uses = n;
         return *this;

@@ -225,6 +225,7 @@ bool ResponseWriter::Respond(int status, std::string_view contentType, std::stri
     head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     head += keepAlive_ ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     for (const Header& h : extra) head += h.name + ": " + h.value + "\r\n";
+    head += PaddingHeaders();
     head += "\r\n";
     head.append(body);
     return Send(head.data(), head.size());
@@ -244,8 +245,26 @@ bool ResponseWriter::BeginStream(int status, std::string_view contentType, const
     if (chunked) head += "Transfer-Encoding: chunked\r\n";
     head += "Connection: close\r\n";
     for (const Header& h : extra) head += h.name + ": " + h.value + "\r\n";
+    head += PaddingHeaders();
     head += "\r\n";
     return Send(head.data(), head.size());
+}
+
+std::string ResponseWriter::PaddingHeaders() const {
+    std::string lines;
+    if (!fault_ || fault_->headBytes == 0) return lines;
+    // A line is at least its name, ": ", one value byte and CR LF.
+    const size_t lineBytes = std::max<size_t>(fault_->headLineBytes, 32);
+    lines.reserve(fault_->headBytes + lineBytes);
+    for (size_t n = 0; lines.size() < fault_->headBytes; ++n) {
+        std::string name = "X-Camsim-Padding-" + std::to_string(n) + ": ";
+        const size_t want = std::min(lineBytes, fault_->headBytes - lines.size());
+        const size_t value = want > name.size() + 3 ? want - name.size() - 2 : 1;
+        lines += name;
+        lines.append(value, 'p');
+        lines += "\r\n";
+    }
+    return lines;
 }
 
 bool ResponseWriter::Write(const void* data, size_t size) {

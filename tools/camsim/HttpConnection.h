@@ -123,6 +123,8 @@ public:
     // Waits up to ms (for pacing a stream); returns Alive().
     bool Pause(uint32_t ms);
     bool Responded() const { return status_ != 0; }
+    // The fault rule this request met, or null.
+    const FaultRule* Fault() const { return fault_ ? &*fault_ : nullptr; }
 
 private:
     friend class HttpConnection;
@@ -132,6 +134,8 @@ private:
     bool Send(const char* data, size_t size);
     bool Finish();  // ends a chunked stream
     bool KeepAlive() const;
+    // Header lines a huge-head fault asks for; empty otherwise.
+    std::string PaddingHeaders() const;
 
     HttpConnection& connection_;
     uint64_t logId_;

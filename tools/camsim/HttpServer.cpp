@@ -59,6 +59,12 @@ bool HttpServer::SetOffline(bool offline) {
     return true;
 }
 
+void HttpServer::DropConnections() {
+    // Connections accepted from here on carry the new epoch and live on.
+    ++context_->epoch;
+    context_->WakeAll();
+}
+
 void HttpServer::AcceptLoop() {
     vp::SetCurrentThreadName("camsim-accept");
     while (!context_->stopping) {

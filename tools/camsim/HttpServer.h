@@ -42,6 +42,8 @@ public:
     // true: close the listener and drop every connection; false: listen again on the same port
     // (false when that fails).
     bool SetOffline(bool offline);
+    // Drops every open connection (streams end) while the camera stays reachable.
+    void DropConnections();
 
     Authenticator& Auth() { return context_->auth; }
     FaultSet& Faults() { return context_->faults; }

@@ -52,6 +52,22 @@ bool StreamEndpoints::Pace(uint64_t k, int fps, uint64_t startMs, ResponseWriter
     return due > now ? writer.Pause(static_cast<uint32_t>(due - now)) : writer.Alive();
 }
 
+bool StreamEndpoints::Damage(const ResponseWriter& writer, uint64_t k, bool mxpeg, std::vector<uint8_t>* picture,
+                             std::vector<uint8_t>* gap, DamageRecord* record) {
+    const FaultRule* fault = writer.Fault();
+    if (!fault || !fault->damage.Any() || !fault->damage.Applies(k)) return false;
+    const StreamDamage& damage = fault->damage;
+    record->mxpeg = mxpeg;
+    record->picture = k;
+    // Padding first, so a scan offset counts in the picture as sent.
+    PadPicture(picture, damage.padBytes);
+    const uint32_t seed = static_cast<uint32_t>(k) * 2654435761u + 1;
+    record->scanOffset = DamageScan(picture, damage, seed);
+    if (damage.scan != StreamDamage::Scan::None) record->sent = *picture;
+    *gap = GapBytes(damage, seed ^ 0x5bd1e995u);
+    return true;
+}
+
 void StreamEndpoints::StreamJpeg(int fps, ResponseWriter& writer) {
     std::string type = std::string("multipart/x-mixed-replace; boundary=") + kMultipartBoundary;
     if (!writer.BeginStream(200, type, {}, chunked_)) return;
@@ -59,10 +75,20 @@ void StreamEndpoints::StreamJpeg(int fps, ResponseWriter& writer) {
     std::vector<uint8_t> jpeg;
     for (uint64_t k = 0; Pace(k, fps, start, writer); ++k) {
         if (!pictures_.EncodeJpeg(k, camera_.Image(), camera_.Ptz(), camera_.SensorBlock(), &jpeg)) return;
+        std::vector<uint8_t> gap;
+        DamageRecord record;
+        const bool damaged = Damage(writer, k, false, &jpeg, &gap, &record);
         std::string part = std::string("--") + kMultipartBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                            std::to_string(jpeg.size()) + "\r\n\r\n";
         part.append(jpeg.begin(), jpeg.end());
         part += "\r\n";
+        // Bytes between this part's end and the next boundary.
+        part.append(gap.begin(), gap.end());
+        // Logged before it goes out: a reader may give up on it half way.
+        if (damaged) {
+            record.sentAtMs = vp::MonotonicMilliseconds();
+            damaged_.Add(std::move(record));
+        }
         if (!writer.Write(part)) return;
         ++picturesSent_;
     }
@@ -91,6 +117,15 @@ void StreamEndpoints::StreamMxpeg(int fps, int refreshInterval, ResponseWriter& 
         // The frame comment rides in the same comment as the sensor block, ahead of it.
         std::string text = FrameComment(k, image, ptz) + "\r\n" + camera_.SensorBlock();
         std::vector<uint8_t> frame = encoder.EncodeFrame(picture, text, k * 1000000 / static_cast<uint64_t>(fps));
+        std::vector<uint8_t> gap;
+        DamageRecord record;
+        const bool damaged = Damage(writer, k, true, &frame, &gap, &record);
+        // Bytes between this frame's EOI and the next frame's SOI.
+        frame.insert(frame.end(), gap.begin(), gap.end());
+        if (damaged) {
+            record.sentAtMs = vp::MonotonicMilliseconds();
+            damaged_.Add(std::move(record));
+        }
         if (!writer.Write(frame.data(), frame.size())) return;
         ++picturesSent_;
     }

@@ -14,6 +14,7 @@
 #include "camsim/CameraModel.h"
 #include "camsim/HttpServer.h"
 #include "camsim/PictureSource.h"
+#include "camsim/StreamDamage.h"
 #include "mxpegenc/MxpegEncoder.h"
 
 namespace camsim {
@@ -39,6 +40,8 @@ public:
     // Encoder options of MxPEG streams opened from now on (Huffman tables, 4:2:2 full frames, change
     // threshold, comment); quality and refresh interval always come from the camera and the request.
     void SetMxpegOptions(const mxpegenc::EncoderOptions& options);
+    // Pictures sent damaged by a stream fault (FaultRule::Damage), in the order sent.
+    DamageLog& Damaged() { return damaged_; }
 
 private:
     void Handle(const RequestHead& head, ResponseWriter& writer);
@@ -46,6 +49,10 @@ private:
     void StreamMxpeg(int fps, int refreshInterval, ResponseWriter& writer);
     // Waits until picture k is due; false when the stream has to end.
     bool Pace(uint64_t k, int fps, uint64_t startMs, ResponseWriter& writer) const;
+    // Damages picture k when the request's fault asks for it; fills the gap bytes to send after it
+    // and the record to log once it is sent. False when picture k stays intact.
+    static bool Damage(const ResponseWriter& writer, uint64_t k, bool mxpeg, std::vector<uint8_t>* picture,
+                       std::vector<uint8_t>* gap, DamageRecord* record);
 
     CameraModel& camera_;
     const PictureSource& pictures_;
@@ -55,6 +62,7 @@ private:
     std::atomic<uint64_t> picturesSent_{0};
     std::mutex mxpegMutex_;
     mxpegenc::EncoderOptions mxpegOptions_;
+    DamageLog damaged_;
 };
 
 }  // namespace camsim
