@@ -167,20 +167,20 @@ TEST(CStreamDamageTest, StreamCarriesTheDamageAndLogsIt) {
     Response head;
     ASSERT_TRUE(http.ReadHead(&head));
     EXPECT_EQ(head.status, 200);
-    // Part 0 intact, part 1 damaged and followed by the gap bytes, part 2 intact.
+    // Picture 0 intact, picture 1 damaged and followed by the gap bytes, picture 2 intact.
     ASSERT_TRUE(sim.Damaged().WaitForCount(1, 5000));
     const DamageRecord record = sim.Damaged().Records()[0];
     EXPECT_EQ(record.picture, 1u);
     ASSERT_NE(record.scanOffset, SIZE_MAX);
     const std::string boundary = std::string("--") + kMultipartBoundary + "\r\n";
-    std::string before, part0, part1;
+    std::string before, intact, damagedPiece;
     ASSERT_TRUE(http.ReadUntil(boundary, &before));
-    ASSERT_TRUE(http.ReadUntil(boundary, &part0));
-    ASSERT_TRUE(http.ReadUntil(boundary, &part1));  // part 1 and the gap
+    ASSERT_TRUE(http.ReadUntil(boundary, &intact));
+    ASSERT_TRUE(http.ReadUntil(boundary, &damagedPiece));  // picture 1 and the gap
     const std::string sent(record.sent.begin(), record.sent.end());
-    const size_t at = part1.find(sent);
+    const size_t at = damagedPiece.find(sent);
     ASSERT_NE(at, std::string::npos) << "damaged picture not sent as logged";
-    EXPECT_EQ(part1.size() - (at + sent.size()), 2u + 100u) << "CR LF and the gap bytes after the picture";
+    EXPECT_EQ(damagedPiece.size() - (at + sent.size()), 2u + 100u) << "CR LF and the gap bytes after the picture";
     http.Close();
 }
 
