@@ -12,34 +12,6 @@ constexpr std::string_view kSensorStart = "SECTION SENSORS";
 constexpr std::string_view kSensorEnd = "ENDSECTION SENSORS";
 // The end tag carries the start tag this many bytes in.
 constexpr size_t kEndTagLead = kSensorEnd.size() - kSensorStart.size();
-
-// Pictures are searched whole for the tags. A Horspool search steps by up to the tag length on
-// bytes the tag does not hold, so it reads a fraction of what a first-character scan reads through
-// entropy-coded data.
-class TagSearch {
-public:
-    explicit constexpr TagSearch(std::string_view tag) : tag_(tag) {
-        for (size_t& s : skip_) s = tag.size();
-        for (size_t i = 0; i + 1 < tag.size(); ++i) skip_[static_cast<uint8_t>(tag[i])] = tag.size() - 1 - i;
-    }
-    size_t Find(std::string_view text, size_t from) const {
-        const size_t m = tag_.size();
-        const char last = tag_[m - 1];
-        for (size_t i = from; i + m <= text.size();) {
-            const char c = text[i + m - 1];
-            if (c == last && text.compare(i, m - 1, tag_.substr(0, m - 1)) == 0) return i;
-            i += skip_[static_cast<uint8_t>(c)];
-        }
-        return std::string_view::npos;
-    }
-
-private:
-    std::string_view tag_;
-    size_t skip_[256] = {};
-};
-
-constexpr TagSearch kStartSearch(kSensorStart);
-constexpr TagSearch kEndSearch(kSensorEnd);
 }  // namespace
 
 CHttpChannelBase::CHttpChannelBase(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink,
@@ -87,11 +59,13 @@ uint32_t CHttpChannelBase::ReadStreamChunk(Web::CHttpClient& client, std::vector
 }
 
 std::string_view CHttpChannelBase::FindSensorSection(std::string_view text) {
-    const size_t start = kStartSearch.Find(text, 0);
+    // Every picture is searched whole: one pass when it holds no block, where two plain searches
+    // would read it twice.
+    const size_t start = text.find(kSensorStart);
     if (start == std::string_view::npos) return {};
     // Every end tag holds a start tag, so none can lie before start - kEndTagLead: searching from
     // there finds the first end tag of the whole text.
-    const size_t end = kEndSearch.Find(text, start >= kEndTagLead ? start - kEndTagLead : 0);
+    const size_t end = text.find(kSensorEnd, start >= kEndTagLead ? start - kEndTagLead : 0);
     if (end == std::string_view::npos || start >= end) return {};
     return text.substr(start, end - start);
 }
