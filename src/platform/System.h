@@ -44,6 +44,9 @@ uint32_t ThreadCount();
 // peak so far, in bytes; 0 when it cannot be read.
 uint64_t ResidentMemoryBytes();
 uint64_t PeakResidentMemoryBytes();
+// Bytes the heap has handed out and not taken back: what a leak grows, unlike the resident set,
+// which also grows as the allocator spreads over more threads' arenas. 0 when unknown.
+uint64_t HeapBytesInUse();
 
 // CPU time every thread of this process has used so far (ended threads included), in nanoseconds,
 // split into user and system time; false when it cannot be read.

@@ -85,12 +85,16 @@ TEST(FaultPlanTest, FaultsStayWithinTheirBoundsAndNeverOverlapOnAChannel) {
     EXPECT_EQ(plan.Count(FaultOutcome::kSurvived), plan.Records().size());
 }
 
-TEST(FaultPlanTest, EveryKindOccursAndParametersFitTheKind) {
+TEST(FaultPlanTest, EverySixFaultsHoldEveryKindAndParametersFitTheKind) {
     FaultPlan plan(11, 8, Timing());
     Drive(plan, 8, kRunMs + 40000, HealthyOutsideFaults);
+    ASSERT_GE(plan.Records().size(), 2 * kFaultKindCount);
     std::set<FaultKind> kinds;
-    for (const FaultRecord& r : plan.Records()) {
-        kinds.insert(r.kind);
+    for (size_t i = 0; i < plan.Records().size(); ++i) {
+        const FaultRecord& r = plan.Records()[i];
+        // A short run still meets every kind: each block of six is one of each.
+        if (i % kFaultKindCount == 0) kinds.clear();
+        EXPECT_TRUE(kinds.insert(r.kind).second) << "kind repeated within a block, fault " << i;
         switch (r.kind) {
             case FaultKind::kCloseMidBody: EXPECT_GT(r.parameter, 0u) << "a cut before any byte is a refused stream"; break;
             case FaultKind::kGarbage: EXPECT_GT(r.parameter, 0u) << "zero garbage bytes is no fault"; break;
@@ -98,7 +102,6 @@ TEST(FaultPlanTest, EveryKindOccursAndParametersFitTheKind) {
             default: break;
         }
     }
-    EXPECT_EQ(kinds.size(), kFaultKindCount);
 }
 
 TEST(FaultPlanTest, SameSeedSameScheduleOtherSeedAnother) {

@@ -29,6 +29,18 @@ TEST(ProcessResourcesTest, ResidentMemoryFollowsTouchedPagesAndPeakKeepsTheMaxim
     EXPECT_GE(PeakResidentMemoryBytes(), before + 48 * kMiB);
 }
 
+TEST(ProcessResourcesTest, HeapInUseCountsLiveAllocationsOnly) {
+    const uint64_t before = HeapBytesInUse();
+    ASSERT_GT(before, 0u);
+    std::vector<std::vector<uint8_t>> blocks;
+    for (int i = 0; i < 64; ++i) blocks.emplace_back(64 * 1024, static_cast<uint8_t>(i));  // 4 MiB in small blocks
+    const uint64_t during = HeapBytesInUse();
+    EXPECT_GE(during, before + 4 * kMiB);
+    blocks.clear();
+    blocks.shrink_to_fit();
+    EXPECT_LT(HeapBytesInUse(), during - 3 * kMiB) << "freed blocks still counted as in use";
+}
+
 TEST(ProcessResourcesTest, CpuTimeGrowsWithWorkDone) {
     uint64_t user0 = 0, sys0 = 0;
     ASSERT_TRUE(ProcessCpuTimeNs(&user0, &sys0));

@@ -76,7 +76,13 @@ void FaultPlan::Begin(uint64_t nowMs, std::vector<FaultAction>* actions) {
     if (busy >= timing_.maxConcurrent || eligible.empty()) return;
     FaultRecord r;
     r.channel = eligible[Uniform(0, static_cast<uint32_t>(eligible.size() - 1))];
-    r.kind = static_cast<FaultKind>(Uniform(0, kFaultKindCount - 1));
+    // Kinds are dealt from a shuffled deck, so every run of six faults holds each kind once.
+    if (deck_.empty()) {
+        for (size_t k = 0; k < kFaultKindCount; ++k) deck_.push_back(static_cast<FaultKind>(k));
+        std::shuffle(deck_.begin(), deck_.end(), random_);
+    }
+    r.kind = deck_.back();
+    deck_.pop_back();
     switch (r.kind) {
         case FaultKind::kStall: r.parameter = Uniform(0, kMaxStallAfterBytes); break;
         case FaultKind::kCloseMidBody: r.parameter = Uniform(kMinCloseAfterBytes, kMaxCloseAfterBytes); break;

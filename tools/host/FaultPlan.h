@@ -79,6 +79,7 @@ private:
     FaultTiming timing_;
     uint64_t nextBeginMs_;
     std::vector<bool> failed_;
+    std::vector<FaultKind> deck_;
     std::vector<FaultRecord> records_;
 };
 

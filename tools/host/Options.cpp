@@ -80,7 +80,7 @@ void PrintUsage(std::ostream& out) {
            "  quillon-host io URL [--inputs N] [--outputs N] [--seconds S] [--set INDEX=STATE ...]\n"
            "  quillon-host ptz URL move|stop|zoom|focus|iris|center|areazoom|unzoom|preset ... \n"
            "  quillon-host soak [--channels N] [--minutes M | --seconds S] [--faults random|none] [--seed S]\n"
-           "                    [--size WxH] [--fps N] [--max-growth-mib X]\n"
+           "                    [--size WxH] [--fps N] [--max-heap-growth-mib X] [--max-rss-growth-mib X]\n"
            "      N cameras of built-in simulators (MJPEG and MxPEG alternating, default 8 at 320x240, 5/s,\n"
            "      1 minute) with random faults; fails when a channel does not recover, a picture does not\n"
            "      decode, memory grows or Close leaves samples or threads behind\n"

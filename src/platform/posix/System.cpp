@@ -2,6 +2,7 @@
 #include "platform/System.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -146,6 +147,17 @@ uint64_t TimevalNs(const timeval& tv) { return uint64_t(tv.tv_sec) * 1000000000u
 uint64_t ResidentMemoryBytes() { return StatusKilobytes("VmRSS"); }
 
 uint64_t PeakResidentMemoryBytes() { return StatusKilobytes("VmHWM"); }
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizers replace malloc; their runtime counts what is allocated.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+uint64_t HeapBytesInUse() { return __sanitizer_get_current_allocated_bytes(); }
+#else
+uint64_t HeapBytesInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return uint64_t(info.uordblks) + uint64_t(info.hblkhd);  // arena chunks in use + mmapped chunks
+}
+#endif
 
 bool ProcessCpuTimeNs(uint64_t* userNs, uint64_t* systemNs) {
     rusage usage{};
