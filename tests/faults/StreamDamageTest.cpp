@@ -111,7 +111,7 @@ TEST_P(StreamDamageFixture, BytesBetweenPartsAreSkipped) {
     damage.firstPicture = 0;
     damage.count = 0;  // after every picture
     damage.gapBytes = 3000;
-    RunDamagedStream(damage, kPicturesPerStream);
+    ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, kPicturesPerStream));
     EXPECT_EQ(sim.Damaged().Count(), kPicturesPerStream);
     if (IsMjpeg()) {
         ExpectMjpegPictures({});
@@ -129,10 +129,10 @@ TEST_P(StreamDamageFixture, UnknownMarkerBetweenParts) {
     damage.gapBytes = 3000;
     damage.gapMarker = 0xE1;
     if (IsMjpeg()) {
-        RunDamagedStream(damage, kPicturesPerStream);
+        ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, kPicturesPerStream));
         ExpectMjpegPictures({});
     } else {
-        RunDamagedStream(damage, 0);
+        ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, 0));
         // The gap follows frame 5, which is converted only when frame 6 begins: never.
         ExpectMxpegStreamLeft(5);
     }
@@ -146,7 +146,7 @@ TEST_P(StreamDamageFixture, ScanBytesOverwritten) {
     damage.count = 4;  // frames 4, 8, 12, 16: none a full MxPEG frame
     damage.scan = StreamDamage::Scan::Overwrite;
     damage.overwriteBytes = 16;
-    RunDamagedStream(damage, kPicturesPerStream);
+    ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, kPicturesPerStream));
     auto records = DamagedByPicture();
     ASSERT_EQ(records.size(), 4u);
     for (const auto& [k, r] : records) ASSERT_NE(r.scanOffset, SIZE_MAX) << "no scan found in picture " << k;
@@ -171,7 +171,7 @@ TEST_P(StreamDamageFixture, MarkerPlantedInScan) {
     damage.count = 4;
     damage.scan = StreamDamage::Scan::Marker;
     damage.scanMarker = 0xC4;
-    RunDamagedStream(damage, kPicturesPerStream);
+    ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, kPicturesPerStream));
     auto records = DamagedByPicture();
     ASSERT_EQ(records.size(), 4u);
     if (IsMjpeg()) {
@@ -195,7 +195,7 @@ TEST_P(StreamDamageFixture, ScanCutShortByEndMarker) {
     damage.scan = StreamDamage::Scan::Marker;
     damage.scanMarker = 0xD9;
     if (IsMjpeg()) {
-        RunDamagedStream(damage, kPicturesPerStream);
+        ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, kPicturesPerStream));
         auto records = DamagedByPicture();
         ASSERT_EQ(records.count(5), 1u);
         const camsim::DamageRecord& r = records[5];
@@ -204,7 +204,7 @@ TEST_P(StreamDamageFixture, ScanCutShortByEndMarker) {
         ExpectMjpegPictures({{5, cut}});
         CloseAndCheck([&](size_t, const Picture& p) { return p.jpeg == cut; });
     } else {
-        RunDamagedStream(damage, 0);
+        ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, 0));
         ExpectMxpegStreamLeft(5);
         CloseAndCheck();
     }
@@ -220,12 +220,12 @@ TEST_P(StreamDamageFixture, PictureLargerThanFrameBuffer) {
     damage.firstPicture = 5;
     if (IsMjpeg()) {
         damage.padBytes = 11u << 20;  // past 10 MiB once, and the rest of it stays below
-        RunDamagedStream(damage, kPicturesPerStream);
+        ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, kPicturesPerStream));
         ExpectMjpegPictures({}, {5});
         EXPECT_EQ(LogCount(overflowLine.c_str()), 1u);
     } else {
         damage.padBytes = 5u << 20;
-        RunDamagedStream(damage, 0);
+        ASSERT_NO_FATAL_FAILURE(RunDamagedStream(damage, 0));
         ExpectMxpegStreamLeft(5);
         EXPECT_EQ(LogCount("Frame buffer overflow"), 0u);
     }
