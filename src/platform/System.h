@@ -47,6 +47,9 @@ uint64_t PeakResidentMemoryBytes();
 // Bytes the heap has handed out and not taken back: what a leak grows, unlike the resident set,
 // which also grows as the allocator spreads over more threads' arenas. 0 when unknown.
 uint64_t HeapBytesInUse();
+// True in a build under AddressSanitizer or ThreadSanitizer, whose allocators keep freed memory
+// resident (quarantine, shadow) for a while.
+bool UnderSanitizer();
 
 // CPU time every thread of this process has used so far (ended threads included), in nanoseconds,
 // split into user and system time; false when it cannot be read.

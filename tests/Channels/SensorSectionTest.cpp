@@ -29,7 +29,10 @@ TEST(SensorSectionTest, HandPickedPlacements) {
         "ENDSECTION SENSORSx",
         "xyzENDSECTION SENSORS",  // the end tag's own start tag sits three bytes in
         "SECTION SENSORSENDSECTION SENSORS",
-        std::string("\xFF\xD8SECTION SENSORS\0\xFF\nINA=1\nENDSECTION SENSORS\xFF\xD9", 48),
+        [] {
+            static const char kBinary[] = "\xFF\xD8SECTION SENSORS\0\xFF\nINA=1\nENDSECTION SENSORS\xFF\xD9";
+            return std::string(kBinary, sizeof kBinary - 1);  // the zero byte inside is part of the text
+        }(),
     };
     for (const std::string& text : cases)
         EXPECT_EQ(CHttpChannelBase::FindSensorSection(text), PlainRule(text)) << "text: " << text;

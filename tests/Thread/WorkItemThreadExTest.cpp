@@ -41,6 +41,7 @@ public:
         recorder->runReturned.Open();
         return result;
     }
+    using CWorkItemThreadEx::Post;
     bool Post(int id, uint32_t maximumPending = 0, ItemKind kind = ItemKind::Plain) {
         return CWorkItemThreadEx::Post(new Item(recorder_, id, kind), maximumPending);
     }

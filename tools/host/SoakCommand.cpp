@@ -52,11 +52,7 @@ constexpr double kHeapGrowthLimitMiB = 4;
 constexpr double kResidentGrowthLimitMiB = 48;
 // Under sanitizers freed memory sits in quarantine (ASan: 256 MiB) or is shadowed, so the resident
 // set grows for reasons of their own; the heap rule still holds (the sanitizer counts allocations).
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr double kDefaultResidentLimitMiB = 640;
-#else
-constexpr double kDefaultResidentLimitMiB = kResidentGrowthLimitMiB;
-#endif
+constexpr double kSanitizerResidentLimitMiB = 640;
 
 struct SoakSettings {
     size_t channels = 8;
@@ -66,7 +62,8 @@ struct SoakSettings {
     uint16_t width = 320, height = 240;
     uint16_t fps = 5;
     uint16_t quality = 60;
-    double residentLimitMiB = kDefaultResidentLimitMiB;
+    double residentLimitMiB =
+        velmora::platform::UnderSanitizer() ? kSanitizerResidentLimitMiB : kResidentGrowthLimitMiB;
     double heapLimitMiB = kHeapGrowthLimitMiB;
 };
 
@@ -107,7 +104,7 @@ bool ParseSoak(const Options& options, SoakSettings* s, std::string* error) {
         return false;
     }
     s->fps = static_cast<uint16_t>(fps);
-    return NumberOption(options, "max-rss-growth-mib", kDefaultResidentLimitMiB, &s->residentLimitMiB, error) &&
+    return NumberOption(options, "max-rss-growth-mib", s->residentLimitMiB, &s->residentLimitMiB, error) &&
            NumberOption(options, "max-heap-growth-mib", kHeapGrowthLimitMiB, &s->heapLimitMiB, error);
 }
 

@@ -148,7 +148,22 @@ uint64_t ResidentMemoryBytes() { return StatusKilobytes("VmRSS"); }
 
 uint64_t PeakResidentMemoryBytes() { return StatusKilobytes("VmHWM"); }
 
+// gcc names the sanitizers with macros, clang with __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUILLON_SANITIZER_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QUILLON_SANITIZER_HEAP 1
+#endif
+#endif
+
+#ifdef QUILLON_SANITIZER_HEAP
+bool UnderSanitizer() { return true; }
+#else
+bool UnderSanitizer() { return false; }
+#endif
+
+#ifdef QUILLON_SANITIZER_HEAP
 // The sanitizers replace malloc; their runtime counts what is allocated.
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 uint64_t HeapBytesInUse() { return __sanitizer_get_current_allocated_bytes(); }
