@@ -1,4 +1,4 @@
-// Pieces shared by the long-running subcommands (soak, load): option parsing and figures.
+// Pieces shared by the subcommands that stream (record, soak, load): option parsing and figures.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -4,23 +4,13 @@
 #include <thread>
 
 #include "host/Commands.h"
+#include "host/LongRun.h"
 #include "host/Recorder.h"
 #include "host/Session.h"
 
 namespace quillon::host {
 
 namespace {
-bool ParseSize(const std::string& text, uint16_t* width, uint16_t* height) {
-    unsigned w = 0, h = 0;
-    char x = 0;
-    if (std::sscanf(text.c_str(), "%u%c%u", &w, &x, &h) != 3 || (x != 'x' && x != 'X') || w == 0 || h == 0 ||
-        w > 65535 || h > 65535)
-        return false;
-    *width = static_cast<uint16_t>(w);
-    *height = static_cast<uint16_t>(h);
-    return true;
-}
-
 void PrintLog(DriverSession& session, std::ostream& out) {
     // Clears the progress line, prints the driver line, and lets the next progress line redraw.
     session.Log().SetPrinter([&out](const LogLine& line) { out << "\r\x1b[K[driver level " << line.level << "] " << line.text << "\n" << std::flush; });
