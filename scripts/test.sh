@@ -6,11 +6,11 @@
 #   QUILLON_QUICK_CHECKS=1 stops after the first two stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
-jobs=$(nproc)
 stage_start=$SECONDS
 stage_done() { echo "== $1 took $((SECONDS - stage_start)) s"; stage_start=$SECONDS; }
+./scripts/setup.sh
 stage_done "set-up and build"
+jobs=$(nproc)
 
 echo "== test suite"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
