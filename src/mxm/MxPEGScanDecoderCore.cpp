@@ -69,11 +69,13 @@ void MxPEGScanDecoderCore::BeginScan(const uint8_t* data, uint32_t length) {
   bitCount_ = 0;
   atMarker_ = false;
   padBytes_ = 0;
+  recorder_ = nullptr;
+  recordMark_ = 0;
 }
 
 // Tops the bit buffer up to at least 57 bits while input (or zero padding past a marker) lasts.
 // Fast path: eight bytes at hand and none of them 0xFF (no stuffing, no marker) go in with one load.
-void MxPEGScanDecoderCore::Fill() {
+void MxPEGScanDecoderCore::FillBits() {
   if (!atMarker_ && end_ - pos_ >= 8) {
     const uint64_t word = LoadBigEndian64(pos_);
     const uint64_t inverted = ~word;  // a 0xFF byte of word is a zero byte here
@@ -141,22 +143,20 @@ bool MxPEGScanDecoderCore::Receive(int size, int& value) {
 
 bool MxPEGScanDecoderCore::DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
                                        int16_t* block) {
-  return Decode<false>(dc, ac, pred, block, nullptr, false) != Recorded::kFailed;
+  return Decode<false>(dc, ac, pred, block, false) != Recorded::kFailed;
 }
 
 MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::DecodeBlockRecorded(const mxcpcHuffmanTree& dc,
                                                                          const mxcpcHuffmanTree& ac, int16_t& pred,
-                                                                         int16_t* block, BitWordWriter& bits,
-                                                                         bool recordDc) {
-  return Decode<true>(dc, ac, pred, block, &bits, recordDc);
+                                                                         int16_t* block, bool recordDc) {
+  return Decode<true>(dc, ac, pred, block, recordDc);
 }
 
-// With kRecord the bits of each code and value are taken from the bit buffer right after they were
-// consumed (they are still its low bits above bitCount_) and appended to `bits`.
+// With kRecord the consumed bits reach the recorder through the buffer's mark (see Fill); a block
+// whose DC is not recorded flushes before its DC and moves the mark past it.
 template <bool kRecord>
 MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac,
-                                                            int16_t& pred, int16_t* block, BitWordWriter* bits,
-                                                            bool recordDc) {
+                                                            int16_t& pred, int16_t* block, bool recordDc) {
   constexpr Recorded kFailed = Recorded::kFailed;
   bool exact = true;
   for (int i = 0; i < 64; i += 4) {  // plain stores: cheaper than a library call for 128 bytes
@@ -166,15 +166,22 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const mxcpcHuffmanTr
     block[i + 3] = 0;
   }
   int length = 0;
+  BitWordWriter* const recorder = recorder_;
+  if (kRecord && !recordDc) {
+    FlushRecording();
+    recorder_ = nullptr;  // refills inside the DC record nothing
+  }
   const int dcSymbol = DecodeSymbol(dc, &length);
   if (dcSymbol < 0) return kFailed;
-  if (kRecord && recordDc) bits->Put(LastBits(length), length);
   const int dcSize = dcSymbol & 15;
   if (dcSize > kMaxDcSize) return kFailed;
   int diff = 0;
   if (dcSize != 0) {
     if (!Receive(dcSize, diff)) return kFailed;
-    if (kRecord && recordDc) bits->Put(LastBits(dcSize), dcSize);
+  }
+  if (kRecord && !recordDc) {
+    recorder_ = recorder;
+    recordMark_ = bitCount_;  // the DC code and value stay out
   }
   if (kRecord && (pred + diff < INT16_MIN || pred + diff > INT16_MAX)) exact = false;
   pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
@@ -192,7 +199,6 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const mxcpcHuffmanTr
       bitCount_ -= total;
       symbol = (fast >> 8) & 255;
       value = fast >> 16;
-      if (kRecord) bits->Put(LastBits(total), total);
     } else if (bitCount_ >= kMaxCodeBits) {
       // Fast path: a code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
       const mxcpcHuffmanTree::Code code = ac.Decode(Peek16());
@@ -205,17 +211,14 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const mxcpcHuffmanTr
         bitCount_ -= size;
         value = Extend(static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1)), size);
       }
-      if (kRecord) bits->Put(LastBits(code.length + size), code.length + size);
     } else {
       // Checked path near the end of the scan data.
       symbol = DecodeSymbol(ac, &length);
       if (symbol < 0) return kFailed;
-      if (kRecord) bits->Put(LastBits(length), length);
       const int size = symbol & 15;
       if (size > kMaxAcSize) return kFailed;
       if (size != 0) {
         if (!Receive(size, value)) return kFailed;
-        if (kRecord) bits->Put(LastBits(size), size);
       }
     }
     if (symbol == 0) return exact && !zeroRunOpen ? Recorded::kExact : Recorded::kInexact;  // end of block

@@ -52,14 +52,39 @@ class MxPEGScanDecoderCore {
   bool DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block);
 
   enum class Recorded { kFailed, kExact, kInexact };
-  // DecodeBlock that also appends the block's bits as read to `bits`: the DC code and value only when
-  // recordDc, then every AC code with its value. kExact: these are the bits a baseline coder with the
+  // Recording: between BeginRecording and EndRecording every bit the decoder consumes is appended to
+  // `bits`, except what a block decoded with recordDc false spends on its DC code and value. Bits
+  // wait in the bit buffer and go out in one piece before each refill and at FlushRecording (call it
+  // before closing a piece of `bits`).
+  void BeginRecording(BitWordWriter& bits) {
+    recorder_ = &bits;
+    recordMark_ = bitCount_;
+  }
+  void FlushRecording() {
+    const int n = recordMark_ - bitCount_;  // 0..64: a refill can fill all 64 bits
+    if (n > 0 && recorder_ != nullptr) {
+      const uint64_t pending = bitBuffer_ >> bitCount_;  // n > 0, so bitCount_ < 64
+      if (n == 64) {
+        recorder_->Put(pending >> 32, 32);
+        recorder_->Put(pending & 0xFFFFFFFFu, 32);
+      } else {
+        recorder_->Put(pending & ((uint64_t{1} << n) - 1), n);
+      }
+    }
+    recordMark_ = bitCount_;
+  }
+  void EndRecording() {
+    FlushRecording();
+    recorder_ = nullptr;
+  }
+  // DecodeBlock while recording: the DC code and value are recorded only when recordDc, then every
+  // AC code with its value. kExact: these are the bits a baseline coder with the
   // same tables writes for the block's coefficients (and the DC difference to the previous block's
   // coefficient). kInexact: the block decoded, but its bits are not those (a zero run not followed by a
   // value, a block that ends on zeros without end-of-block code, a DC value that wrapped in 16 bits);
   // the recorded bits are then of no use. kFailed: as DecodeBlock's false.
   Recorded DecodeBlockRecorded(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
-                               int16_t* block, BitWordWriter& bits, bool recordDc);
+                               int16_t* block, bool recordDc);
 
  private:
   // Longest AC code plus its value: with this many bits buffered a coefficient needs no further checks.
@@ -73,13 +98,22 @@ class MxPEGScanDecoderCore {
     return v;
   }
 
-  void Fill();
+  // Refill; while recording, the consumed bits still in the buffer are recorded first.
+  void Fill() {
+    if (recorder_ != nullptr) {
+      FlushRecording();
+      FillBits();
+      recordMark_ = bitCount_;
+    } else {
+      FillBits();
+    }
+  }
+  void FillBits();
   uint32_t Peek16() const;
   int DecodeSymbol(const mxcpcHuffmanTree& tree, int* length);  // -1 on failure
-  uint64_t LastBits(int n) const { return (bitBuffer_ >> bitCount_) & ((uint64_t{1} << n) - 1); }
   template <bool kRecord>
   Recorded Decode(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block,
-                  BitWordWriter* bits, bool recordDc);
+                  bool recordDc);
   bool Receive(int size, int& value);
 
   std::array<std::unique_ptr<mxcpcHuffmanTree>, 8> trees_;  // class * 4 + number
@@ -92,6 +126,8 @@ class MxPEGScanDecoderCore {
   int bitCount_ = 0;
   bool atMarker_ = false;
   uint32_t padBytes_ = 0;   // bytes past the marker that may still be read as zeros
+  BitWordWriter* recorder_ = nullptr;
+  int recordMark_ = 0;  // the bits of the buffer from bitCount_ up to here are consumed, not yet recorded
 };
 
 }  // namespace mxm

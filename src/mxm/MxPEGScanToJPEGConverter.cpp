@@ -175,14 +175,22 @@ bool MxPEGScanToJPEGConverter::DecodeTileRecorded(size_t index, int16_t* tile, i
   BitWordWriter bits(tileCache_.RecordingArea());
   uint32_t pieces[3] = {0, 0, 0};
   bool exact = true;
+  BeginRecording(bits);
   for (int s = 0; s < 6; ++s) {
     const BlockSlot& slot = slots_[s];
-    const Recorded r = DecodeBlockRecorded(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64, bits,
+    const Recorded r = DecodeBlockRecorded(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64,
                                            s >= 1 && s <= 3);
-    if (r == Recorded::kFailed) return false;
+    if (r == Recorded::kFailed) {
+      EndRecording();
+      return false;
+    }
     exact = exact && r == Recorded::kExact;
-    if (s >= 3) pieces[s - 3] = bits.ClosePiece();
+    if (s >= 3) {
+      FlushRecording();
+      pieces[s - 3] = bits.ClosePiece();
+    }
   }
+  EndRecording();
   if (exact) tileCache_.CommitRecorded(index, bits.Position(), pieces[0], pieces[1], pieces[2], tile);
   return true;
 }
