@@ -6,6 +6,8 @@
 #   scripts/bench.sh [REPS] [FILTER]   FILTER: part of a program name (mxpeg, multipart, http, capture)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# ccache keys on paths relative to the checkout, so a fresh clone elsewhere reuses earlier builds.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 reps="${1:-5}"
 filter="${2:-}"
 build=build-bench

@@ -6,6 +6,8 @@
 #   scripts/fuzz.sh [SECONDS]      QUILLON_FUZZ_BUILD=<dir> reuses a build configured with QUILLON_FUZZ=ON
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# ccache keys on paths relative to the checkout, so a fresh clone elsewhere reuses earlier builds.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 seconds="${1:-30}"
 build="${QUILLON_FUZZ_BUILD:-build-fuzz}"
 

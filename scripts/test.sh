@@ -6,6 +6,8 @@
 #   QUILLON_QUICK_CHECKS=1 stops after the first two stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# ccache keys on paths relative to the checkout, so a fresh clone elsewhere reuses earlier builds.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 stage_start=$SECONDS
 stage_done() { echo "== $1 took $((SECONDS - stage_start)) s"; stage_start=$SECONDS; }
 ./scripts/setup.sh

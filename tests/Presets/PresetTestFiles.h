@@ -1,5 +1,6 @@
 // Helpers of the preset tests: unique preset files beside the test binary, removed afterwards.
 #pragma once
+#include "TestsDir.h"
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -55,8 +56,7 @@ inline std::string ReadFile(const std::string& path) {
 
 // Golden files live beside this header.
 inline std::string GoldenPath(const std::string& name) {
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind('/') + 1) + "golden/" + name;
+    return std::string(QUILLON_TESTS_DIR) + "/Presets/golden/" + name;
 }
 
 // xmllint's verdict on a file: true when it parses as well-formed XML.
