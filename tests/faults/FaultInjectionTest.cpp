@@ -178,6 +178,67 @@ TEST_P(FaultFixture, CloseEndsInTimeAgainstADripAtEveryReadSite) {
     }
 }
 
+// The Authorization scheme word of a logged request, "-" without one.
+std::string AuthScheme(const camsim::LoggedRequest& r) {
+    const auto value = r.Find("Authorization");
+    return value ? value->substr(0, value->find(' ')) : "-";
+}
+
+// The Digest nonce and nonce count a request answered with, for the log ("" for other schemes).
+std::string DigestUse(const camsim::LoggedRequest& r) {
+    const auto value = r.Find("Authorization");
+    if (!value || AuthScheme(r) != "Digest") return "";
+    auto param = [&](const std::string& name) {
+        const size_t at = value->find(name + "=");
+        if (at == std::string::npos) return std::string();
+        const size_t begin = at + name.size() + 1;
+        return value->substr(begin, value->find(',', begin) - begin);
+    };
+    return " nonce=" + param("nonce") + " nc=" + param("nc");
+}
+
+// No credentials leave before the camera asks, and what it asked for is remembered by the driver:
+// a Digest-only camera never sees Basic, and either camera answers one 401 per driver, however
+// often the channel reconnects.
+TEST_P(FaultFixture, CredentialsOnlyAfterAChallengeAndOnce401PerDriverAcrossReconnects) {
+    struct Row {
+        camsim::AuthMode mode;
+        const char* what;
+        const char* scheme;  // the only scheme the camera may see
+    } rows[] = {
+        {camsim::AuthMode::Digest, "Digest-only camera", "Digest"},
+        {camsim::AuthMode::Basic, "Basic-only camera", "Basic"},
+    };
+    user = "admin";
+    password = "meinsm";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        sim.Requests().Clear();
+        sim.SetAuth(row.mode, user, password);
+        Open();
+        for (size_t reconnect = 1; reconnect <= 3; ++reconnect) {
+            const size_t streams = Streams();
+            sim.DropConnections();
+            ASSERT_TRUE(sim.Requests().WaitForCount(kStreamPath, streams + 1, kWaitMs)) << reconnect;
+            ExpectResume();
+        }
+        CloseAndCheck();
+        size_t challenges = 0;
+        for (const camsim::LoggedRequest& r : sim.Requests().Snapshot()) {
+            const std::string scheme = AuthScheme(r);
+            std::printf("[ auth     ] %s %s: %s%s %s -> %d\n", IsMjpeg() ? "MJPEG" : "MxPEG", row.what,
+                        scheme.c_str(), DigestUse(r).c_str(), r.target.c_str(), r.status);
+            if (r.status == 401) ++challenges;
+            if (scheme != "-") {
+                EXPECT_EQ(scheme, row.scheme) << r.target;
+            }
+        }
+        EXPECT_EQ(challenges, 1u) << "one challenge per driver";
+        const auto first = sim.Requests().Snapshot().at(0);
+        EXPECT_EQ(AuthScheme(first), "-") << "credentials sent before the camera asked";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Streams, FaultFixture, ::testing::Values(kMjpeg, kMxpeg), StreamName);
 
 }  // namespace

@@ -58,6 +58,8 @@ protected:
     VideoSink sink;
     std::unique_ptr<DriverSession> session;
     uint32_t threadsBefore = 0;
+    // Credentials the driver is opened with (none by default).
+    std::string user, password;
 
     bool IsMjpeg() const { return GetParam() == kMjpeg; }
     size_t Streams() { return sim.Requests().Count(kStreamPath); }
@@ -76,6 +78,8 @@ protected:
         config.address = "127.0.0.1";
         config.port = sim.Port();
         config.streamType = GetParam();
+        config.user = user;
+        config.password = password;
         session = std::make_unique<DriverSession>(config);
         std::string error;
         ASSERT_TRUE(session->Open(&error)) << error;
