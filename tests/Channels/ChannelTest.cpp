@@ -233,6 +233,34 @@ TEST(CMxpegHttpChannelTest, FailedStoreFailsTheParameterPush) {
     channel.Stop();
 }
 
+TEST(CMxpegHttpChannelTest, WrongPasswordIsALoggedFailedPushWithBackOff) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    sim.SetAuth(camsim::AuthMode::Basic, "admin", "right");
+    SimDriver driver(sim.Port(), 2000);
+    driver.device.UserName = "admin";
+    driver.device.Password = "wrong";
+    quillon::host::VideoSink sink;
+    velmora::CMxpegHttpChannel channel(0, &driver, &sink, nullptr);
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(channel.Start(Params(320, 240, 100, 50)));
+    // Four failed passes: waits of 1, 1 and 1 s, then 5 s before the fourth.
+    ASSERT_TRUE(sink.WaitForSignalLost(4, 15000));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 8s);
+    EXPECT_EQ(channel.GetState(), velmora::kSignalLost);
+    channel.Stop();
+    EXPECT_EQ(sim.Requests().Count("/control/faststream.jpg"), 0u) << "a refused push never streams";
+    EXPECT_EQ(sim.Requests().Count("/admin/rcontrol"), 0u) << "nothing is stored after a refused push";
+    std::lock_guard<std::mutex> lock(driver.mutex);
+    ASSERT_GE(driver.messages.size(), 4u);
+    for (const LogLine& line : driver.messages) {
+        EXPECT_EQ(line.level, 1);
+        EXPECT_EQ(line.text, "velmora::Utils::SendRequestWrapper: host 127.0.0.1:" + std::to_string(sim.Port()) +
+                                 " sent does not process request \"/control/control?set&section=imagecontrol&"
+                                 "motionjpeg=enable&size=320x240&quality=40&framerate100=0\", status code = 401");
+    }
+}
+
 TEST(CMxpegHttpChannelTest, SensorBlocksReachTheIOObjectPerReadAndPerPicture) {
     camsim::CameraSimulator sim;
     ASSERT_TRUE(sim.Start());
