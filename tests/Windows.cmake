@@ -30,3 +30,4 @@ quillon_windows_test(presets
   SOURCES Presets/PrepositionListTest.cpp Presets/SmartPtrTest.cpp Presets/XMLPrepositionReaderTest.cpp
           Presets/XMLSettingsAPITest.cpp
   LIBS quillon_presets)
+target_compile_definitions(test_presets PRIVATE QUILLON_TESTS_WITHOUT_XMLLINT)
