@@ -31,3 +31,22 @@ quillon_windows_test(presets
           Presets/XMLSettingsAPITest.cpp
   LIBS quillon_presets)
 target_compile_definitions(test_presets PRIVATE QUILLON_TESTS_WITHOUT_XMLLINT)
+
+# Against a camera: the Linux build's simulator on 127.0.0.1, started afresh for each test.
+set(QUILLON_LINUX_CAMSIM "" CACHE FILEPATH "The Linux build's quillon-camsim, for the tests against a camera")
+set(_with_camsim ${CMAKE_CURRENT_SOURCE_DIR}/windows/with-camsim.sh ${QUILLON_LINUX_CAMSIM})
+
+# A host in C that drives quillon.dll through Microsoft's vtable layout; with the host's tables
+# shifted by one slot it must detect the mismatch.
+add_executable(msvc_layout_host windows/MsvcLayoutHost.c)
+if(TARGET quillon)
+  add_dependencies(msvc_layout_host quillon)
+endif()
+if(TARGET quillon AND EXISTS "${QUILLON_LINUX_CAMSIM}" AND QUILLON_WINE)
+  add_test(NAME c-host-msvc-layout
+           COMMAND ${_with_camsim} -- ${QUILLON_WINE} $<TARGET_FILE:msvc_layout_host> $<TARGET_FILE:quillon> @PORT@)
+  add_test(NAME c-host-shifted-layout
+           COMMAND ${_with_camsim} -- ${QUILLON_WINE} $<TARGET_FILE:msvc_layout_host> $<TARGET_FILE:quillon> @PORT@ --shift 1)
+  set_tests_properties(c-host-msvc-layout c-host-shifted-layout PROPERTIES LABELS win-abi TIMEOUT 120)
+  set_tests_properties(c-host-shifted-layout PROPERTIES PASS_REGULAR_EXPRESSION "layout mismatch: ")
+endif()
