@@ -71,7 +71,7 @@ cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DQUILLON_PUGIXML_SOURCE_DIR="$pugixml_src" -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest \
   -DQUILLON_JPEG_SOURCE_DIR="$jpeg_src" -DQUILLON_JPEG_BUILD_DIR="$jpeg_build" \
-  -DQUILLON_LINUX_CAMSIM="$root/build/tools/camsim/quillon-camsim" >/dev/null
+  -DQUILLON_LINUX_BUILD_DIR="$root/build" >/dev/null
 ninja -C "$out" "$@"
 
 echo "build-windows: artefacts in $out:"
