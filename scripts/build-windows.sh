@@ -10,21 +10,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build-win64
 
-packages=(g++-mingw-w64-x86-64-posix wine64 ccache cmake ninja-build googletest dpkg-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "build-windows: missing packages: ${missing[*]}; run this script as root" >&2
-    exit 1
-  fi
-  echo "build-windows: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
-fi
+packages=(g++-mingw-w64-x86-64-posix wine wine64 ccache cmake ninja-build googletest dpkg-dev)
+./scripts/install-missing.sh build-windows "${packages[@]}"
 
 # Debian source packages (pugixml, libjpeg-turbo), fetched once per build folder through a source
 # list of this script's own; prints the unpacked folder.
