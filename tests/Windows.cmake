@@ -30,3 +30,9 @@ quillon_windows_test(presets
   SOURCES Presets/PrepositionListTest.cpp Presets/SmartPtrTest.cpp Presets/XMLPrepositionReaderTest.cpp
           Presets/XMLSettingsAPITest.cpp
   LIBS quillon_presets)
+# The HTTP layer on WinHTTP and the sockets on Winsock: the shared layer, digest and socket tests
+# (the same cases as on POSIX) and the Windows-specific ones, against scripted loopback peers.
+quillon_windows_test(http
+  SOURCES platform/HttpLayerTest.cpp platform/HttpDigestTest.cpp platform/SocketTest.cpp
+          platform/win32/WinHttpLayerTest.cpp support/ScriptedServer.cpp
+  LIBS quillon_platform)

@@ -199,6 +199,12 @@ bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* rea
     return r && read && r->Read(buffer, size, read);
 }
 
+const HttpBackendTraits& HttpBackend() {
+    // None is promised by WinHTTP's documentation for synchronous use, and Wine keeps none.
+    static const HttpBackendTraits traits{false, false, false, false};
+    return traits;
+}
+
 bool HttpCloseHandle(HttpHandle handle) {
     std::shared_ptr<HttpObject> object;
     {
