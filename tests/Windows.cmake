@@ -36,3 +36,7 @@ quillon_windows_test(http
   SOURCES platform/HttpLayerTest.cpp platform/HttpDigestTest.cpp platform/SocketTest.cpp
           platform/win32/WinHttpLayerTest.cpp support/ScriptedServer.cpp
   LIBS quillon_platform)
+# The HTTP client and the checked camera request over the WinHTTP backend.
+quillon_windows_test(web
+  SOURCES Web/HttpClientTest.cpp Web/CameraRequestTest.cpp Web/TextUtilsTest.cpp support/ScriptedServer.cpp
+  LIBS quillon_web)

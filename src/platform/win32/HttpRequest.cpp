@@ -206,7 +206,13 @@ bool Request::Fail(Failure failure) {
 
 bool Request::FailLast() { return Fail(failure_ == Failure::None ? Failure::Other : failure_); }
 
-void Request::Finish() {
+void Request::Finish(bool tellWinHttp) {
+    // WinHTTP hands the connection back to its pool only once a read has met the end of the
+    // body (Wine: a query for bytes available is not enough); when the framing says the body is
+    // complete, one more read, answered at once with nothing, shows it.
+    uint8_t none = 0;
+    DWORD got = 0;
+    if (tellWinHttp) Call([&](HINTERNET h) { return WinHttpReadData(h, &none, sizeof(none), &got); });
     state_ = State::Finished;
     ReleaseSlot();
 }
@@ -358,7 +364,7 @@ bool Request::ReceiveResponse() {
     }
     state_ = State::ReadingBody;
     received_ = 0;
-    if (framing_ == Framing::None || (framing_ == Framing::Length && length_ == 0)) Finish();
+    if (framing_ == Framing::None || (framing_ == Framing::Length && length_ == 0)) Finish(true);
     return true;
 }
 
@@ -423,7 +429,7 @@ bool Request::DataAvailable(uint32_t* available) {
     if (n == 0) {
         // WinHTTP reports a connection closed before the declared end as an ordinary end.
         if (framing_ == Framing::Length && received_ < length_) return Fail(Failure::ConnectionLost);
-        Finish();
+        Finish(false);
         return true;
     }
     if (framing_ == Framing::Length) n = static_cast<DWORD>(std::min<uint64_t>(n, length_ - received_));
@@ -445,7 +451,7 @@ bool Request::Read(void* buffer, uint32_t size, uint32_t* read) {
     if (!Call([&](HINTERNET h) { return WinHttpReadData(h, buffer, std::min(available, size), &got); })) return FailLast();
     received_ += got;
     *read = got;
-    if (framing_ == Framing::Length && received_ >= length_) Finish();
+    if (framing_ == Framing::Length && received_ >= length_) Finish(true);
     return true;
 }
 

@@ -76,7 +76,7 @@ private:
     HttpAuthRequest AuthTarget() const;
     bool Fail(Failure failure);
     bool FailLast();
-    void Finish();
+    void Finish(bool tellWinHttp);
     void ReleaseSlot();
 
     const std::shared_ptr<Session> session_;
