@@ -68,3 +68,14 @@ if(TARGET quillon-host AND EXISTS "${_camsim}" AND EXISTS "${_linux_host}" AND Q
   # It writes the preset file beside both hosts; nothing else may touch those meanwhile.
   set_tests_properties(e2e-windows-host PROPERTIES LABELS win-e2e TIMEOUT 300 RESOURCE_LOCK host_preset_files)
 endif()
+
+# The HTTP layer on WinHTTP and the sockets on Winsock: the shared layer, digest and socket tests
+# (the same cases as on POSIX) and the Windows-specific ones, against scripted loopback peers.
+quillon_windows_test(http
+  SOURCES platform/HttpLayerTest.cpp platform/HttpDigestTest.cpp platform/SocketTest.cpp
+          platform/win32/WinHttpLayerTest.cpp support/ScriptedServer.cpp
+  LIBS quillon_platform)
+# The HTTP client and the checked camera request over the WinHTTP backend.
+quillon_windows_test(web
+  SOURCES Web/HttpClientTest.cpp Web/CameraRequestTest.cpp Web/TextUtilsTest.cpp support/ScriptedServer.cpp
+  LIBS quillon_web)
