@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "camsim/HttpConnection.h"
+#include "httpserver/HttpConnection.h"
 #include "platform/Socket.h"
 
 namespace camsim {
