@@ -147,6 +147,7 @@ int RunDemo(const Options& options, std::ostream& out) {
         return 1;
     }
     out << "demo: camera simulator at " << sim.Url() << "\n";
+    out << "demo: module " << DriverModule::DefaultPath() << "\n";
     CameraConfig base;
     base.address = sim.Host();
     base.port = sim.Port();
