@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "host/CameraCheck.h"
 #include "host/Commands.h"
 #include "host/LongRun.h"
 #include "host/Recorder.h"
@@ -47,6 +48,7 @@ int RunRecord(const Options& options, std::ostream& out) {
         out << "record: " << error << "\n";
         return 2;
     }
+    if (!CameraReachable("record", config, CheckTimeoutMs(options), out)) return 1;
     DriverSession session(config);
     PrintLog(session, out);
     if (!session.Open(&error, options.Get("module", DriverModule::DefaultPath()))) {
@@ -91,6 +93,7 @@ int RunIo(const Options& options, std::ostream& out) {
         out << "io: " << error << "\n";
         return 2;
     }
+    if (!CameraReachable("io", config, CheckTimeoutMs(options), out)) return 1;
     DriverSession session(config);
     PrintLog(session, out);
     if (!session.Open(&error, options.Get("module", DriverModule::DefaultPath()))) {
