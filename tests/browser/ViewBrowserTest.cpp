@@ -108,7 +108,7 @@ TEST(ViewBrowserTest, PageShowsTheCameraAndItsControlsReachIt) {
     ASSERT_TRUE(rig.RunChild(node)) << "the browser run did not end within 120 s\n" << ReadFile(log);
     const std::string text = ReadFile(log);
     ASSERT_EQ(node.ExitCode(), 0) << text;
-    EXPECT_NE(text.find("browser-test: 7 checks passed"), std::string::npos) << text;
+    EXPECT_NE(text.find("browser-test: 8 checks passed"), std::string::npos) << text;
 
     // What the page's controls did must have reached the camera.
     EXPECT_GT(camera.OutputSwitchCount(), switchesBefore);
@@ -124,6 +124,16 @@ TEST(ViewBrowserTest, PageShowsTheCameraAndItsControlsReachIt) {
     // The click landed at three quarters across and a quarter down the 640x480 picture.
     EXPECT_NEAR(centring->x, 480, 8);
     EXPECT_NEAR(centring->y, 120, 8);
+    // The dragged rectangle: its two corners (the first marked with mode 1), then the zoom itself.
+    ASSERT_TRUE(camera.WaitForClicks(clicksBefore + 4, kCameraWaitMs)) << "no area zoom from the dragged rectangle";
+    clicks = camera.Clicks();
+    auto corner = std::find_if(clicks.begin() + static_cast<long>(clicksBefore), clicks.end(), [](const camsim::ClickCommand& c) {
+        return c.kind == camsim::ClickCommand::Kind::Point && c.mode == 1;
+    });
+    ASSERT_NE(corner, clicks.end());
+    EXPECT_NEAR(corner->x, 160, 8);
+    EXPECT_NEAR(corner->y, 120, 8);
+    EXPECT_TRUE(std::any_of(corner, clicks.end(), [](const camsim::ClickCommand& c) { return c.kind == camsim::ClickCommand::Kind::ZoomRect; }));
     EXPECT_TRUE(velmora::platform::FileIsReadableAndNonEmpty(out + "/view-screenshot.png"));
 }
 

@@ -90,6 +90,17 @@ async function main() {
     if (!centred.ok) fail("the click on the picture was refused: " + JSON.stringify(centred));
     check("a click on the picture asked to centre there");
 
+    // A dragged rectangle over the middle half of the picture: area zoom by 200 % at its centre.
+    const from = [box.x + box.width * 0.25, box.y + box.height * 0.25], to = [box.x + box.width * 0.75, box.y + box.height * 0.75];
+    const zoomed = await answerTo(page, "action=areazoom&x=320&y=240&zoom=200", async () => {
+      await page.mouse.move(from[0], from[1]);
+      await page.mouse.down();
+      await page.mouse.move(to[0], to[1], { steps: 8 });
+      await page.mouse.up();
+    });
+    if (!zoomed.ok) fail("the dragged rectangle's area zoom was refused: " + JSON.stringify(zoomed));
+    check("a dragged rectangle asked for an area zoom");
+
     if (foreign.length) fail("the page fetched from elsewhere: " + foreign.join(", "));
     check("nothing fetched from outside the host");
 
