@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a configured and built tree, unpacks it into a scratch root,
+# Checks that the host integration guide covers every interface in include/quillon/, builds the
+# Debian package from a configured and built tree, unpacks it into a scratch root,
 # checks the installed layout, runs the installed demo for a few seconds, and builds a small host
 # against the installed headers through find_package(Quillon) and through pkg-config.
 #   scripts/package-test.sh [BUILD_DIR]      (default: build)
@@ -10,6 +11,16 @@ build=$(cd "${1:-build}" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillon-package.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package-test: FAILED: $*" >&2; exit 1; }
+
+# The guide that ships in the package names every interface, entry and function type of the headers.
+missing=""
+for name in $(grep -ohE '^(class|struct|enum) [A-Za-z_0-9]+' include/quillon/*.h | awk '{print $2}') \
+            $(grep -ohE 'virtual [^(]*[ *][A-Za-z_0-9]+\(' include/quillon/*.h | sed -E 's/.*[ *]([A-Za-z_0-9]+)\($/\1/' \
+              | grep -vE '^(Unused|Reserved)') \
+            $(grep -ohE '^using [A-Za-z]+Fn' include/quillon/*.h | awk '{print $2}'); do
+  grep -q "\b$name\b" docs/host-integration.md || missing="$missing $name"
+done
+[ -z "$missing" ] || fail "docs/host-integration.md does not describe:$missing"
 
 rm -f "$build"/package/quillon_*.deb
 (cd "$build" && cpack -G DEB -C RelWithDebInfo >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
