@@ -164,3 +164,29 @@ TEST(CameraErrorsTest, ACameraThatAcceptsTheCredentialsPassesTheCheck) {
 }
 
 }  // namespace
+
+namespace {
+
+// A camera that passes the host's own look but refuses what the driver asks of it: record names the
+// refused request, read from the driver's own lines.
+TEST(CameraErrorsTest, RecordWithoutPicturesNamesTheRequestTheCameraRefused) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    sim.Faults().Add(camsim::FaultRule::Status("/control/control?set", 404));
+    Options options;
+    std::string error;
+    ASSERT_TRUE(ParseOptions({"http://127.0.0.1:" + std::to_string(sim.Port()), "--seconds", "2"}, &options, &error));
+    std::ostringstream out;
+    EXPECT_EQ(RunRecord(options, out), 1);
+    std::string text = out.str();
+    ASSERT_FALSE(text.empty());
+    text.pop_back();
+    const std::string last = text.substr(text.rfind('\n') + 1);
+    EXPECT_EQ(last.rfind("record: no picture arrived from camera 127.0.0.1:" + std::to_string(sim.Port()) +
+                             ": the camera answered HTTP 404 for /control/control?set",
+                         0),
+              0u)
+        << out.str();
+}
+
+}  // namespace

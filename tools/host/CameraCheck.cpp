@@ -130,6 +130,19 @@ CameraCheck CheckCamera(const CameraConfig& camera, uint32_t timeoutMs) {
     return check;
 }
 
+std::string RefusedRequestFromDriverLog(const std::vector<LogLine>& lines) {
+    static const std::string kRequest = " sent does not process request \"", kStatus = "\", status code = ";
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        size_t request = line->text.find(kRequest);
+        size_t status = request == std::string::npos ? request : line->text.find(kStatus, request + kRequest.size());
+        if (status == std::string::npos) continue;
+        std::string path = line->text.substr(request + kRequest.size(), status - request - kRequest.size());
+        std::string code = line->text.substr(status + kStatus.size());
+        return "the camera answered HTTP " + code + " for " + path;
+    }
+    return "";
+}
+
 bool CameraReachable(const std::string& command, const CameraConfig& camera, uint32_t timeoutMs, std::ostream& out) {
     CameraCheck check = CheckCamera(camera, timeoutMs);
     if (check.problem == CameraProblem::None) return true;

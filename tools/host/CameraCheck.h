@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "host/HostObjects.h"
 
@@ -40,6 +41,11 @@ struct CameraCheck {
 };
 
 CameraCheck CheckCamera(const CameraConfig& camera, uint32_t timeoutMs = kCameraCheckTimeoutMs);
+
+// What the driver's own lines say went wrong with a request to the camera: the last refused
+// request ("... sent does not process request "PATH", status code = N") as "the camera answered
+// HTTP N for PATH"; empty when the lines hold none.
+std::string RefusedRequestFromDriverLog(const std::vector<LogLine>& lines);
 
 // Runs CheckCamera; on a problem prints the one line "<command>: <text>" and returns false.
 bool CameraReachable(const std::string& command, const CameraConfig& camera, uint32_t timeoutMs, std::ostream& out);

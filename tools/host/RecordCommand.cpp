@@ -76,7 +76,10 @@ int RunRecord(const Options& options, std::ostream& out) {
         errors += t.decodeErrors;
     }
     if (pictures == 0) {
-        out << "record: no picture arrived from " << config.address << ":" << config.port << "\n";
+        // The camera passed the host's own look; what the driver met instead is in its lines.
+        std::string refused = RefusedRequestFromDriverLog(session.Log().Lines());
+        out << "record: no picture arrived from camera " << config.address << ":" << config.port
+            << (refused.empty() ? "" : ": " + refused) << "\n";
         return 1;
     }
     return errors == 0 ? 0 : 1;
