@@ -190,6 +190,11 @@ TEST(CMjpegHttpChannelTest, RepeatedPushFailuresAreThrottled) {
     velmora::CMjpegHttpChannel channel(0, &driver, nullptr, nullptr);
     ASSERT_TRUE(channel.Start(Params(320, 240, 100, 50)));
     ASSERT_TRUE(sim.Requests().WaitForCount("/control/control", 2, 10000));
+    {
+        // The second failure is logged after its reply arrives; a stop before that aborts it.
+        std::unique_lock<std::mutex> lock(driver.mutex);
+        ASSERT_TRUE(driver.arrived.wait_for(lock, std::chrono::seconds(10), [&] { return driver.messages.size() >= 2; }));
+    }
     channel.Stop();
     const std::string expected = "velmora::Utils::SendRequestWrapper: host 127.0.0.1:" + std::to_string(sim.Port()) +
                                  " sent does not process request \"/control/control?set&section=imagecontrol&"
