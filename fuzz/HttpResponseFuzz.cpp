@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/HttpAuth.h"
+#include "platform/HttpDigest.h"
 #include "platform/posix/HttpParser.h"
 
 using namespace velmora::platform::http;

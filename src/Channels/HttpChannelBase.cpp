@@ -1,10 +1,12 @@
 // Reconnect loop and picture hand-over shared by the MJPEG and MxPEG channels.
 #include "Channels/HttpChannelBase.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "Web/CameraRequest.h"
 #include "Web/HttpClient.h"
+#include "platform/System.h"
 #include "Web/ShouldReport.h"
 
 namespace velmora {
@@ -20,6 +22,41 @@ constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
 CHttpChannelBase::CHttpChannelBase(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink,
                                    IAlarmReceiver* sensors)
     : CBaseCameraChannel(channel, driver, sink), sensorSink_(sensors) {}
+
+void CHttpChannelBase::OnStopThread() {
+    std::lock_guard<std::mutex> lock(activeLock_);
+    if (activeClient_) activeClient_->Abort();
+}
+
+CHttpChannelBase::ActiveClient::ActiveClient(CHttpChannelBase& channel, Web::CHttpClient& client) : channel_(channel) {
+    std::lock_guard<std::mutex> lock(channel_.activeLock_);
+    channel_.activeClient_ = &client;
+    // The stop event is set before OnStopThread takes the lock: either it finds this client, or
+    // this check finds the stop.
+    if (channel_.IsStopSignalled()) client.Abort();
+}
+
+CHttpChannelBase::ActiveClient::~ActiveClient() {
+    std::lock_guard<std::mutex> lock(channel_.activeLock_);
+    channel_.activeClient_ = nullptr;
+}
+
+CHttpChannelBase::PictureWatch::PictureWatch(CHttpChannelBase& channel)
+    : channel_(channel),
+      pictures_(channel.picturesDelivered_.load()),
+      sinceMs_(platform::MonotonicMilliseconds()),
+      timeoutMs_(static_cast<uint64_t>(std::max<int32_t>(channel.driver_->GetDeviceInfo().StreamTimeout, 0))) {}
+
+bool CHttpChannelBase::PictureWatch::Overdue() {
+    const uint64_t now = platform::MonotonicMilliseconds();
+    const uint64_t pictures = channel_.picturesDelivered_.load();
+    if (pictures != pictures_) {
+        pictures_ = pictures;
+        sinceMs_ = now;
+        return false;
+    }
+    return now - sinceMs_ > timeoutMs_;
+}
 
 uint32_t CHttpChannelBase::CameraQuality(uint32_t percent) {
     uint32_t q = (percent * 9 / 100) * 10;
@@ -68,6 +105,7 @@ int32_t CHttpChannelBase::Run() {
             SetState(kConnected);
             if (StreamVideo()) continue;
         }
+        if (IsStopSignalled()) break;  // a pass cut short by the stop is no loss of signal
         SetState(kSignalLost);
         const DEVICE_INFO device = driver_->GetDeviceInfo();
         if (GetMillisecondsSinceLastFrame() > static_cast<uint32_t>(device.StreamTimeout / 2)) {
@@ -118,6 +156,7 @@ bool CHttpChannelBase::OnMediaSample(ipcapture::IMediaSample* sample) {
     if (IsStopSignalled()) return false;
     ProcessSensorText(reinterpret_cast<const char*>(sample->GetData()), sample->GetSize());
     if (DeliverSample(sample)) {
+        ++picturesDelivered_;
         MarkFrameReceived();
         SetCameraState(true);
         return true;

@@ -18,6 +18,7 @@ CMjpegHttpChannel::~CMjpegHttpChannel() { Stop(); }
 
 bool CMjpegHttpChannel::SetParameters() {
     Web::CHttpClient client(driver_->GetDeviceInfo(), kHttpAgent);
+    ActiveClient active(*this, client);
     const std::string path = Utils::FormatString(
         "/control/control?set&section=imagecontrol&motionjpeg=disable&size=%ux%u&quality=%u&framerate100=0",
         parameters_.Width, parameters_.Height, CameraQuality(parameters_.Quality));
@@ -29,12 +30,14 @@ bool CMjpegHttpChannel::StreamVideo() {
         Utils::FormatString("/control/faststream.jpg?stream=full&fps=%d&noaudio", static_cast<int>(Utils::IntervalToFps(parameters_.FrameInterval)));
     const DEVICE_INFO device = driver_->GetDeviceInfo();
     Web::CHttpClient client(device, kHttpAgent);
+    ActiveClient active(*this, client);
     std::vector<uint8_t> buffer(kInitialReadSize, 0);
     // A failed request shows at the first read.
     client.SendRequest("GET", path);
+    PictureWatch watch(*this);
     for (;;) {
         if (IsStopSignalled()) return !streamError_;
-        if (streamError_) return false;
+        if (streamError_ || watch.Overdue()) return false;
         uint32_t got = ReadStreamChunk(client, buffer);
         if (got == 0) return false;
         buffer.resize(got);

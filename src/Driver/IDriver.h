@@ -4,11 +4,13 @@
 #pragma once
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "quillon/Debug.h"
 #include "quillon/Media.h"
+#include "platform/HttpAuthMemory.h"
 
 namespace velmora {
 
@@ -23,6 +25,10 @@ public:
     std::string UserName;
     std::string Password;
     std::string Model;
+    // What the camera asked for when it challenged (scheme, Digest nonce and count). Copies of one
+    // record share it, so every client of one driver, and every reconnect, authenticates at its
+    // first try; a record made afresh (another driver, a capability query) starts with none.
+    std::shared_ptr<platform::HttpAuthMemory> AuthMemory = std::make_shared<platform::HttpAuthMemory>();
 };
 
 struct StreamParameters {

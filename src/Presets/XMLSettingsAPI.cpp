@@ -113,7 +113,7 @@ int32_t CXMLSettingsAPI::Open(const std::string& fileName) {
         fullPath = platform::ExecutableDirectory();
     } else {
         fullPath = baseDirectory_;
-        if (fullPath.back() != '/' && fullPath.back() != '\\') fullPath += '/';
+        if (fullPath.back() != '/' && fullPath.back() != '\\') fullPath += platform::kPathSeparator;
     }
     fullPath += fileName;
 

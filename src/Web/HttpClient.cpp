@@ -1,5 +1,5 @@
-// Web::CHttpClient over the platform HTTP layer: session set-up, one attempt, the
-// authentication retry loop, and body reading and writing on the current request.
+// Web::CHttpClient over the platform HTTP layer: session set-up, one attempt, aborting, and body
+// reading and writing on the current request.
 #include "Web/HttpClient.h"
 
 #include <algorithm>
@@ -8,24 +8,6 @@
 namespace Web {
 
 namespace platform = velmora::platform;
-
-namespace {
-
-constexpr uint32_t kStatusUnauthorized = 401;
-constexpr uint32_t kStatusProxyAuthRequired = 407;
-
-// Schemes in the order the client prefers them when a challenge offers several.
-constexpr uint32_t kSchemePreference[] = {platform::kHttpAuthNegotiate, platform::kHttpAuthNtlm,
-                                          platform::kHttpAuthPassport, platform::kHttpAuthDigest,
-                                          platform::kHttpAuthBasic};
-
-uint32_t PreferredScheme(uint32_t supported) {
-    for (uint32_t scheme : kSchemePreference)
-        if (supported & scheme) return scheme;
-    return 0;
-}
-
-}  // namespace
 
 CHttpClient::CHttpClient(const velmora::DEVICE_INFO& device, const std::string& agent)
     : timeout_(static_cast<uint32_t>(device.RequestTimeout)),
@@ -36,7 +18,8 @@ CHttpClient::CHttpClient(const velmora::DEVICE_INFO& device, const std::string& 
       port_(device.Port) {
     session_ = platform::HttpOpenSession(agent_);
     bool ok = session_ && platform::HttpSetTimeouts(session_, timeout_, timeout_, timeout_) &&
-              platform::HttpSetMaxConnectionsPerServer(session_, kMaxConnectionsPerServer);
+              platform::HttpSetMaxConnectionsPerServer(session_, kMaxConnectionsPerServer) &&
+              (!device.AuthMemory || platform::HttpSetAuthMemory(session_, device.AuthMemory));
     if (!ok) CloseHandles();
 }
 
@@ -66,26 +49,18 @@ bool CHttpClient::SendRequest(const std::string& verb, const std::string& path) 
 bool CHttpClient::SendRequestEx(const std::string& verb, const std::string& path,
                                 const std::vector<std::string>& headers, const std::vector<uint8_t>& body,
                                 uint32_t totalLength, uint32_t options) {
-    if (!autoAuthenticate_) return Attempt(verb, path, headers, body, totalLength, options);
-    uint32_t previous = 0;
-    for (uint32_t retries = 0;;) {
-        if (!Attempt(verb, path, headers, body, totalLength, options)) return false;
-        if (statusCode_ != kStatusUnauthorized && statusCode_ != kStatusProxyAuthRequired) return true;
-        if (statusCode_ == previous) return true;  // the same challenge twice: the credentials are refused
-        uint32_t supported = 0, first = 0, target = 0;
-        bool offered;
-        {
-            velmora::CFastMutexGuard guard(lock_);
-            offered = request_ && platform::HttpQueryAuthSchemes(request_, &supported, &first, &target);
-        }
-        if (!offered) return true;
-        uint32_t choice = PreferredScheme(supported);
-        if (choice == 0 || choice == authScheme_) return true;
-        authScheme_ = choice;
-        authTarget_ = target;
-        previous = statusCode_;
-        if (++retries >= kMaxAuthRetries) return true;
-    }
+    // The layer answers challenges itself (autoAuthenticate_); what reaches here is final.
+    return Attempt(verb, path, headers, body, totalLength, options);
+}
+
+void CHttpClient::Abort() {
+    velmora::CFastMutexGuard guard(lock_);
+    aborted_ = true;
+    // Closing wakes the calls blocked on these handles; the owner's later calls find them gone.
+    if (pending_) platform::HttpCloseHandle(pending_);
+    pending_ = nullptr;
+    if (request_) platform::HttpCloseHandle(request_);
+    request_ = nullptr;
 }
 
 bool CHttpClient::Attempt(const std::string& verb, const std::string& path, const std::vector<std::string>& headers,
@@ -100,13 +75,22 @@ bool CHttpClient::Attempt(const std::string& verb, const std::string& path, cons
         if (session_) connection_ = platform::HttpConnect(session_, host_, port_);
         if (!connection_) return FailAttempt();
     }
-    if (verb.empty() || path.empty()) return FailAttempt();
+    if (verb.empty() || path.empty() || aborted_) return FailAttempt();
     platform::HttpHandle request =
         platform::HttpOpenRequest(connection_, verb, path, platform::kHttpFlagBypassProxyCache);
     if (!request) return FailAttempt();
-    if (!user_.empty() && !platform::HttpSetCredentials(request, authTarget_, authScheme_, user_, password_)) {
+    if (autoAuthenticate_ && !user_.empty() &&
+        !platform::HttpSetCredentials(request, authTarget_, authSchemes_, user_, password_)) {
         platform::HttpCloseHandle(request);
         return FailAttempt();
+    }
+    {
+        velmora::CFastMutexGuard guard(lock_);
+        if (aborted_) {  // an Abort that came before the request could be seen
+            platform::HttpCloseHandle(request);
+            return FailAttempt();
+        }
+        pending_ = request;
     }
     for (const auto& line : headers)
         platform::HttpAddRequestHeaders(request, line, platform::kHttpAddHeaderAddOrReplace);  // outcome ignored
@@ -115,11 +99,14 @@ bool CHttpClient::Attempt(const std::string& verb, const std::string& path, cons
     bool ok = platform::HttpSendRequest(request, body.empty() ? nullptr : body.data(), bodySize,
                                         std::max(bodySize, totalLength));
     if (ok && awaited) ok = platform::HttpReceiveResponse(request);
+    velmora::CFastMutexGuard guard(lock_);
+    // Aborted meanwhile: Abort closed the request already.
+    if (pending_ != request) return FailAttempt();
+    pending_ = nullptr;
     if (!ok) {
         platform::HttpCloseHandle(request);
         return FailAttempt();
     }
-    velmora::CFastMutexGuard guard(lock_);
     if (request_) platform::HttpCloseHandle(request_);
     request_ = request;
     if (awaited) {
@@ -179,7 +166,8 @@ uint32_t CHttpClient::ReadAll(std::vector<uint8_t>& buffer) {
     buffer.clear();
     uint32_t total = 0;
     uint32_t available = QueryAvailable();
-    while (available > 0 && total < kReadAllMaxBytes) {
+    // An abort ends the loop between reads too, where the platform does not wake a blocked read.
+    while (available > 0 && total < kReadAllMaxBytes && !aborted_) {
         uint32_t chunk = std::min(available, kReadAllChunkBytes);
         buffer.resize(static_cast<size_t>(total) + chunk);
         uint32_t read = ReadSome(buffer.data() + total, chunk);

@@ -3,9 +3,15 @@
 // faults; every operation answers with a flag or a byte count.
 //
 // Threads: a client is used by the one thread that owns it (a channel's capture thread, the
-// digital output thread or a PTZ command thread); the lock only guards the current request
-// handle, and no network wait runs under it.
+// digital output thread or a PTZ command thread); only Abort may come from another thread. The
+// lock only guards the request handles, and no network wait runs under it.
+//
+// Authentication: no credentials are sent before the camera asked for them; the platform layer
+// answers challenges (Digest when offered, Basic only when it is the only scheme offered) and
+// records what the camera asked for in the device's authentication memory (DEVICE_INFO), which
+// every client made from copies of one device record shares.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,7 +31,6 @@ constexpr uint32_t kSendRequestOptions = kRequestIgnoreCertErrors;
 constexpr uint32_t kMaxConnectionsPerServer = 16;
 constexpr uint32_t kReadAllChunkBytes = 10240;
 constexpr uint32_t kReadAllMaxBytes = 268435456;  // 256 MiB
-constexpr uint32_t kMaxAuthRetries = 5;
 
 class CHttpClient {
 public:
@@ -38,7 +43,7 @@ public:
 
     // GET-style exchange: no header lines, no body, options kSendRequestOptions.
     bool SendRequest(const std::string& verb, const std::string& path);
-    // One complete exchange with the authentication retries. True: sent and, unless send-only
+    // One complete exchange, challenges answered by the layer. True: sent and, unless send-only
     // or the body stays open, the status line and headers arrived (any status code).
     bool SendRequestEx(const std::string& verb, const std::string& path, const std::vector<std::string>& headers,
                        const std::vector<uint8_t>& body, uint32_t totalLength, uint32_t options);
@@ -58,6 +63,12 @@ public:
     // Reads up to size bytes of the body; 0 on end of body, failure or without a request.
     uint32_t ReadSome(uint8_t* buffer, uint32_t size);
 
+    // Any thread: aborts the exchange in progress and every later one; a call blocked on the
+    // network returns at once where the platform wakes it (see platform/Http.h), else when its
+    // own wait ends. Reads then give 0 and requests fail.
+    void Abort();
+    bool IsAborted() const { return aborted_.load(); }
+
     const std::string& Host() const { return host_; }
     uint16_t Port() const { return port_; }
 
@@ -71,9 +82,11 @@ private:
     uint32_t timeout_;
     velmora::CFastMutex lock_;
     velmora::platform::HttpHandle request_ = nullptr;
+    velmora::platform::HttpHandle pending_ = nullptr;  // being sent, not yet current
+    std::atomic<bool> aborted_{false};
     velmora::platform::HttpHandle session_ = nullptr;
     velmora::platform::HttpHandle connection_ = nullptr;
-    uint32_t authScheme_ = velmora::platform::kHttpAuthBasic;
+    uint32_t authSchemes_ = velmora::platform::kHttpAuthDigest | velmora::platform::kHttpAuthBasic;
     uint32_t authTarget_ = velmora::platform::kHttpAuthTargetServer;
     bool autoAuthenticate_ = true;
     bool bodyOpen_ = false;

@@ -5,19 +5,31 @@
 // - Every handle is closed with HttpCloseHandle; children keep what they need of their parent
 //   alive, so handles may be closed in any order. A closed or unknown handle makes every call fail.
 // - Calls on one request are made by one thread at a time, except HttpCloseHandle, which may be
-//   called from any thread and wakes a call blocked on that request.
-// - Every wait is bounded by the session's connect, send or receive time-out.
+//   called from any thread to abort the request: every later call on it fails at once.
+// - Aborting and the platforms differ in one point. POSIX: closing a request from another thread
+//   also wakes a call blocked on it (connect, send, receive head, bytes available, read), which
+//   then fails at once. Windows (WinHTTP, and above all under Wine): a synchronous call already
+//   blocked is not woken; it ends when its own wait ends, so a stop is bounded by the send or
+//   receive time-out. Callers that must stop promptly therefore (1) close the request from the
+//   stopping thread, (2) check their stop between reads, and (3) keep each single wait (the
+//   time-outs set here) short enough that they still end within their own limit; with the
+//   driver's time-outs a stop ends within one request time-out plus the time to hand back.
+// - Every wait is bounded by the session's connect, send or receive time-out. A reply head or
+//   body that arrives a byte at a time is not bounded as a whole: only aborting ends it.
 // - Failure is a false result; nothing throws for network or protocol faults. The layer writes no
 //   messages, so credentials never leave it except in the Authorization header they are meant for.
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace velmora::platform {
 
 struct HttpObject;
 using HttpHandle = HttpObject*;
+
+class HttpAuthMemory;  // platform/HttpAuthMemory.h
 
 // Authentication schemes (bit values as the platform reports them). This layer performs Basic
 // and Digest; the others are named so that callers can state their preference order.
@@ -50,8 +62,12 @@ bool HttpSetTimeouts(HttpHandle session, uint32_t connectMs, uint32_t sendMs, ui
 // released, at most the connect time-out. At least 1.
 bool HttpSetMaxConnectionsPerServer(HttpHandle session, uint32_t count);
 // Source of the Digest client nonce (cnonce); tests inject a fixed one. Empty function: the
-// default random source. The Win32 backend ignores it.
+// default random source.
 bool HttpSetNonceSource(HttpHandle session, std::function<std::string()> source);
+// The authentication memory the session's requests consult and teach (see HttpSetCredentials).
+// Sessions of one device share one memory, so that what one learned serves the others; a session
+// without one keeps a private memory created with it. Null is refused.
+bool HttpSetAuthMemory(HttpHandle session, std::shared_ptr<HttpAuthMemory> memory);
 
 // Names the server; no network traffic yet. Null on failure (empty host, port 0).
 HttpHandle HttpConnect(HttpHandle session, const std::string& host, uint16_t port);
@@ -60,11 +76,18 @@ HttpHandle HttpConnect(HttpHandle session, const std::string& host, uint16_t por
 // breaks. flags: kHttpFlagBypassProxyCache or 0.
 HttpHandle HttpOpenRequest(HttpHandle connection, const std::string& verb, const std::string& path, uint32_t flags);
 
-// Credentials for the next send of this request. Basic is sent at once; Digest is sent once the
-// session has seen a Digest challenge from this server (target), and a 401/407 carrying a new or
-// stale challenge to a request that holds Digest credentials is answered once inside
-// HttpReceiveResponse. Only Basic and Digest are accepted.
-bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const std::string& user,
+// Credentials for this request; schemes is the set the caller permits (kHttpAuthBasic and/or
+// kHttpAuthDigest, nothing else). No credentials leave before the server asked for them: the
+// first send carries an Authorization header only when the session's authentication memory knows
+// what this server (host, port, target) asked for. A 401 (target server) or 407 (proxy) that
+// the memory answers (HttpAuthMemory's rules: Digest when offered, SHA-256 before MD5; Basic only
+// when it is the only scheme offered; a stale or replaced nonce) is answered inside
+// HttpReceiveResponse by sending the request again, at most kHttpMaxAuthResends times, on the
+// same connection when it stays open; only a request whose whole body was given to
+// HttpSendRequest can be sent again. Any other challenge (a refusal of the credentials, or no
+// scheme that may be answered) is the response the caller receives.
+constexpr int kHttpMaxAuthResends = 2;
+bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t schemes, const std::string& user,
                         const std::string& password);
 
 // One or more "Name: value" lines separated by CR LF. modifiers: see kHttpAddHeader*. A header
@@ -97,6 +120,28 @@ bool HttpQueryDataAvailable(HttpHandle request, uint32_t* available);
 // Reads up to size body bytes; 0 bytes read with true means the body has ended.
 bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* read);
 
+// Closes any handle; from another thread it aborts the request (see the contract above). False
+// for a handle that is not open.
 bool HttpCloseHandle(HttpHandle handle);
+
+// Where the backends differ beyond the stop path above, stated here so that callers and tests
+// read it instead of discovering it. True: the backend promises the behaviour. The Windows
+// backend promises none of them, because WinHTTP under Wine does not behave so (Windows'
+// own WinHTTP may).
+struct HttpBackendTraits {
+    // Closing a request from another thread wakes a call blocked on it (else that call ends
+    // with its own time-out).
+    bool closeWakesBlockedCall;
+    // Interim (1xx) responses before the final one are skipped (Wine fails the exchange).
+    bool skipsInterimResponses;
+    // A chunked body that is malformed or cut short by a close fails the read (Wine ends it as
+    // if it were complete), and each chunk is handed out as soon as it has arrived (Wine keeps
+    // the last one back until data of the next arrives).
+    bool checksChunkedBodies;
+    // A request closed after its whole body arrived, though unread, gives its connection back
+    // for reuse (WinHTTP closes that connection).
+    bool reusesConnectionOfUnreadBody;
+};
+const HttpBackendTraits& HttpBackend();
 
 }  // namespace velmora::platform

@@ -35,16 +35,17 @@ TEST(CCamsimAuthTest, EachModeIsPassedWithTheRightCredentials) {
         const char* name;
         std::vector<std::string> schemes;  // Authorization scheme of each request the first query makes
     } rows[] = {
-        {camsim::AuthMode::None, "none", {"Basic"}},           // credentials are sent at once regardless
-        {camsim::AuthMode::Basic, "basic", {"Basic"}},
-        {camsim::AuthMode::Digest, "digest", {"Basic", "Digest"}},
-        {camsim::AuthMode::Both, "both", {"Basic"}},           // Basic is offered, so the first try passes
+        {camsim::AuthMode::None, "none", {"none"}},            // never asked: the password never leaves
+        {camsim::AuthMode::Basic, "basic", {"none", "Basic"}},
+        {camsim::AuthMode::Digest, "digest", {"none", "Digest"}},
+        {camsim::AuthMode::Both, "both", {"none", "Digest"}},  // Digest preferred when both are offered
     };
     for (const auto& row : rows) {
         camsim::CameraSimulator sim;
         ASSERT_TRUE(sim.Start()) << row.name;
         sim.SetAuth(row.mode, kUser, kPassword);
-        Web::CHttpClient client(Device(sim, kUser, kPassword), velmora::kHttpAgent);
+        const auto device = Device(sim, kUser, kPassword);
+        Web::CHttpClient client(device, velmora::kHttpAgent);
         std::vector<uint8_t> body;
         velmora::CResultDef result = velmora::Utils::SendRequestWrapper(kPath, body, client);
         EXPECT_EQ(result.code, 0) << row.name << ": " << result.message;
@@ -52,10 +53,18 @@ TEST(CCamsimAuthTest, EachModeIsPassedWithTheRightCredentials) {
         auto log = sim.Requests().Snapshot();
         ASSERT_EQ(log.size(), row.schemes.size()) << row.name;
         for (size_t i = 0; i < log.size(); ++i) EXPECT_EQ(AuthorizationScheme(log[i]), row.schemes[i]) << row.name;
-        // The learned scheme goes first on the next request: no further challenge.
+        // The learned scheme goes first on the next request, and on other clients made from the
+        // same device record: no further challenge.
+        Web::CHttpClient first(device, velmora::kHttpAgent), second(device, velmora::kHttpAgent);
         ASSERT_TRUE(client.SendRequest("GET", kPath)) << row.name;
-        EXPECT_EQ(client.GetStatusCode(), 200u) << row.name;
-        EXPECT_EQ(sim.Requests().Snapshot().size(), row.schemes.size() + 1) << row.name;
+        ASSERT_TRUE(first.SendRequest("GET", kPath)) << row.name;
+        EXPECT_EQ(first.GetStatusCode(), 200u) << row.name;
+        ASSERT_TRUE(second.SendRequest("GET", kPath)) << row.name;
+        EXPECT_EQ(second.GetStatusCode(), 200u) << row.name;
+        log = sim.Requests().Snapshot();
+        ASSERT_EQ(log.size(), row.schemes.size() + 3) << row.name;
+        for (size_t i = row.schemes.size(); i < log.size(); ++i)
+            EXPECT_EQ(AuthorizationScheme(log[i]), row.schemes.back()) << row.name;
     }
 }
 

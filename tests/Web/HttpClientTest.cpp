@@ -1,4 +1,4 @@
-// Web::CHttpClient against scripted loopback peers: exchanges, the authentication retry loop,
+// Web::CHttpClient against scripted loopback peers: exchanges, authentication,
 // open bodies and WriteData, ReadAll and streaming reads, failures.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include "Web/HttpClient.h"
 #include "platform/Socket.h"
 #include "platform/System.h"
-#include "platform/posix/HttpAuth.h"
+#include "platform/HttpDigest.h"
 #include "support/ScriptedServer.h"
 
 using quillon::test::HttpChunkedReply;
@@ -112,7 +112,7 @@ TEST(CHttpClientTest, EmptyVerbOrPathFailsWithoutARequest) {
     EXPECT_EQ(Text(body), "first");
 }
 
-TEST(CHttpClientTest, BasicFirstThenDigestAfterChallengeAndASecond401EndsTheRetries) {
+TEST(CHttpClientTest, NoCredentialsBeforeTheChallengeThenDigestAndASecond401IsFinal) {
     ScriptedServer server;
     server.Add(HttpReply(401, "", "WWW-Authenticate: " + kDigest + "\r\n"));
     server.Add(HttpReply(401, "", "WWW-Authenticate: " + kDigest + "\r\n"));
@@ -121,7 +121,7 @@ TEST(CHttpClientTest, BasicFirstThenDigestAfterChallengeAndASecond401EndsTheRetr
     EXPECT_EQ(client.GetStatusCode(), 401u);
     auto reqs = server.Requests();
     ASSERT_EQ(reqs.size(), 2u);
-    EXPECT_EQ(reqs[0].Header("Authorization"), http::BasicAuthorization("admin", "wrong"));
+    EXPECT_FALSE(reqs[0].HasHeader("Authorization"));  // nothing, not even Basic, before the camera asks
     ExpectDigestFor(reqs[1], kDigest, "admin", "wrong");
 }
 
@@ -145,18 +145,23 @@ TEST(CHttpClientTest, DigestLearnedOnceIsUsedForLaterRequests) {
     EXPECT_EQ(reqs[2].target, "/b");
 }
 
-TEST(CHttpClientTest, ChallengeForTheSchemeInUseEndsAtOnce) {
+TEST(CHttpClientTest, RefusedCredentialsAndUnknownSchemesEndWithThe401) {
     ScriptedServer server;
+    server.Add(HttpReply(401, "", "WWW-Authenticate: Basic realm=\"cam\"\r\n"));
     server.Add(HttpReply(401, "", "WWW-Authenticate: Basic realm=\"cam\"\r\n"));
     server.Add(HttpReply(401, "", "WWW-Authenticate: NTLM\r\n"));
     Web::CHttpClient client(Device(server.Port(), "admin", "bad"), velmora::kHttpAgent);
     EXPECT_TRUE(client.SendRequest("GET", "/basic-only"));
     EXPECT_EQ(client.GetStatusCode(), 401u);
-    EXPECT_EQ(server.RequestCount(), 1u);
-    // A scheme the layer cannot perform is not offered to the client either.
+    EXPECT_EQ(server.RequestCount(), 2u);  // asked, answered once with Basic, refused
+    // A scheme the layer cannot perform is not answered at all.
     EXPECT_TRUE(client.SendRequest("GET", "/ntlm-only"));
     EXPECT_EQ(client.GetStatusCode(), 401u);
-    EXPECT_EQ(server.RequestCount(), 2u);
+    auto reqs = server.Requests();
+    ASSERT_EQ(reqs.size(), 3u);
+    EXPECT_FALSE(reqs[0].HasHeader("Authorization"));
+    EXPECT_EQ(reqs[1].Header("Authorization"), http::BasicAuthorization("admin", "bad"));
+    EXPECT_EQ(reqs[2].Header("Authorization"), http::BasicAuthorization("admin", "bad"));  // asked for before
 }
 
 TEST(CHttpClientTest, MissingContentLengthAndHeadFailures) {

@@ -118,6 +118,13 @@ bool HttpSetNonceSource(HttpHandle session, std::function<std::string()> source)
     return true;
 }
 
+bool HttpSetAuthMemory(HttpHandle session, std::shared_ptr<HttpAuthMemory> memory) {
+    auto object = Find(session, Kind::Session);
+    if (!object || !memory) return false;
+    object->session->SetAuthMemory(std::move(memory));
+    return true;
+}
+
 HttpHandle HttpConnect(HttpHandle session, const std::string& host, uint16_t port) {
     auto parent = Find(session, Kind::Session);
     if (!parent || host.empty() || port == 0) return nullptr;
@@ -195,6 +202,11 @@ bool HttpQueryDataAvailable(HttpHandle request, uint32_t* available) {
 bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* read) {
     auto r = FindRequest(request);
     return r && read && r->Read(buffer, size, read);
+}
+
+const HttpBackendTraits& HttpBackend() {
+    static const HttpBackendTraits traits{true, true, true, true};
+    return traits;
 }
 
 bool HttpCloseHandle(HttpHandle handle) {

@@ -7,7 +7,6 @@ namespace velmora::platform::http {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -104,26 +103,6 @@ int HexValue(char c) {
 }
 
 }  // namespace
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
-bool HasToken(std::string_view list, std::string_view token) {
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        std::string_view item =
-            TrimOws(list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
-        if (EqualsIgnoreCase(item, token)) return true;
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
-    return false;
-}
 
 const std::string* ResponseHead::Find(std::string_view name) const {
     for (const auto& f : fields)

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/HttpDigest.h"  // EqualsIgnoreCase, HasToken
+
 namespace velmora::platform::http {
 
 // Status line plus header fields plus the blank line.
@@ -58,10 +60,6 @@ struct BodyFraming {
 // Framing of the body that follows the head (RFC 9112 section on message body length).
 // False for conflicting or malformed Content-Length values.
 bool DetermineFraming(const ResponseHead& head, bool headRequest, BodyFraming* framing);
-
-// True when the comma-separated list value holds the token (case-insensitive).
-bool HasToken(std::string_view list, std::string_view token);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Chunked transfer coding. The caller feeds framing bytes to Parse, which stops at chunk data
 // (DataRemaining() > 0), at the end of the body, or on an error; the caller moves data bytes

@@ -57,17 +57,19 @@ void Request::Close() {
     socket_.ShutdownBoth();
 }
 
-bool Request::SetCredentials(uint32_t target, uint32_t scheme, const std::string& user, const std::string& password) {
+bool Request::SetCredentials(uint32_t target, uint32_t schemes, const std::string& user, const std::string& password) {
     std::lock_guard<std::mutex> op(opMutex_);
     if (closed_ || state_ != State::Created) return false;
-    if (scheme != kHttpAuthBasic && scheme != kHttpAuthDigest) return false;
+    if (schemes == 0 || (schemes & ~(kHttpAuthBasic | kHttpAuthDigest)) != 0) return false;
     if (target != kHttpAuthTargetServer && target != kHttpAuthTargetProxy) return false;
     hasCredentials_ = true;
     authTarget_ = target;
-    authScheme_ = scheme;
-    user_ = user;
-    password_ = password;
+    credentials_ = HttpCredentials{schemes, user, password};
     return true;
+}
+
+HttpAuthRequest Request::AuthRequest() const {
+    return HttpAuthRequest{server_.host, server_.port, authTarget_, verb_, path_};
 }
 
 bool Request::AddHeaders(const std::string& lines, uint32_t modifiers) {
@@ -118,25 +120,23 @@ bool Request::AddHeaderLine(std::string_view line, uint32_t modifiers) {
 
 std::string Request::BuildHead() {
     std::string head = verb_ + " " + path_ + " HTTP/1.1\r\n";
-    bool userAuthorization = false;
     const char* authName = authTarget_ == kHttpAuthTargetProxy ? "Proxy-Authorization" : "Authorization";
+    callerAuthorization_ = false;
     for (const auto& f : headers_) {
         head += f.name + ": " + f.value + "\r\n";
-        userAuthorization |= EqualsIgnoreCase(f.name, authName);
+        callerAuthorization_ |= EqualsIgnoreCase(f.name, authName);
     }
-    digestSent_ = false;
-    if (hasCredentials_ && !userAuthorization) {
-        if (authScheme_ == kHttpAuthBasic) {
-            head += std::string(authName) + ": " + BasicAuthorization(user_, password_) + "\r\n";
+    authSent_ = HttpAuthSent();
+    if (hasCredentials_ && !callerAuthorization_) {
+        std::string value;
+        if (answering_) {
+            value = answer_;
+            authSent_ = answerSent_;
         } else {
-            DigestChallenge challenge;
-            uint32_t nc = 0;
-            if (session_->NextDigestUse(server_, authTarget_, &challenge, &nc)) {
-                DigestInput input{verb_, path_, user_, password_, session_->NextClientNonce(), nc};
-                head += std::string(authName) + ": " + DigestAuthorization(challenge, input) + "\r\n";
-                digestSent_ = true;
-            }
+            value = session_->AuthMemory()->Prepare(AuthRequest(), credentials_, session_->ClientNonceSource(),
+                                                    &authSent_);
         }
+        if (!value.empty()) head += std::string(authName) + ": " + value + "\r\n";
     }
     bool bodyVerb = verb_ == "POST" || verb_ == "PUT" || verb_ == "PATCH";
     if (total_ > 0 || bodyVerb) head += "Content-Length: " + std::to_string(total_) + "\r\n";
@@ -266,33 +266,17 @@ bool Request::ReadHead() {
     }
 }
 
-void Request::LearnChallenges() {
-    if (head_.status != 401 && head_.status != 407) return;
-    uint32_t target = head_.status == 407 ? kHttpAuthTargetProxy : kHttpAuthTargetServer;
-    std::vector<AuthChallenge> challenges;
-    for (auto value : head_.FindAll(target == kHttpAuthTargetProxy ? "Proxy-Authenticate" : "WWW-Authenticate")) {
-        auto parsed = ParseChallenges(value);
-        challenges.insert(challenges.end(), parsed.begin(), parsed.end());
-    }
-    DigestChallenge digest;
-    if (PickDigestChallenge(challenges, &digest)) session_->StoreDigestChallenge(server_, target, digest);
-}
-
-bool Request::ShouldAnswerDigest() {
-    if (!hasCredentials_ || authScheme_ != kHttpAuthDigest) return false;
-    uint32_t expected = authTarget_ == kHttpAuthTargetProxy ? 407u : 401u;
-    if (head_.status != expected) return false;
+bool Request::AnswerChallenge() {
+    if (!hasCredentials_ || callerAuthorization_) return false;
+    const bool proxy = authTarget_ == kHttpAuthTargetProxy;
+    if (head_.status != (proxy ? 407u : 401u)) return false;
     if (sent_ != total_ || total_ != body_.size()) return false;  // the body cannot be sent again
-    std::vector<AuthChallenge> challenges;
-    for (auto value : head_.FindAll(expected == 407 ? "Proxy-Authenticate" : "WWW-Authenticate")) {
-        auto parsed = ParseChallenges(value);
-        challenges.insert(challenges.end(), parsed.begin(), parsed.end());
-    }
-    DigestChallenge digest;
-    if (!PickDigestChallenge(challenges, &digest)) return false;
-    // Answer only a challenge we could not have met: none was known, or the nonce went stale.
-    // Anything else is a refusal of the credentials, left to the caller.
-    return !digestSent_ || digest.stale;
+    std::vector<std::string_view> challenges = head_.FindAll(proxy ? "Proxy-Authenticate" : "WWW-Authenticate");
+    if (!session_->AuthMemory()->Answer(AuthRequest(), challenges, credentials_, session_->ClientNonceSource(),
+                                        authSent_, &answer_, &answerSent_))
+        return false;
+    answering_ = true;
+    return true;
 }
 
 bool Request::ReceiveResponse() {
@@ -306,8 +290,7 @@ bool Request::ReceiveResponse() {
         remaining_ = framing_.kind == BodyKind::Length ? framing_.length : 0;
         chunked_ = ChunkedDecoder();
         state_ = State::ReadingBody;
-        LearnChallenges();
-        if (resend < kMaxDigestResends && ShouldAnswerDigest()) {
+        if (resend < kHttpMaxAuthResends && AnswerChallenge()) {
             TryFinishFromBuffer();
             if (socket_.IsOpen()) DropSocket(false);
             state_ = State::Sent;
@@ -452,6 +435,7 @@ bool Request::DataAvailable(uint32_t* available) {
             return true;
         }
         long n = ReceiveMore();
+        if (closed_) return Fail();  // woken by an abort: not an end of body
         if (n > 0) continue;
         if (n == 0 && framing_.kind == BodyKind::UntilClose) {
             FinishBody();

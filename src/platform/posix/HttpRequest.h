@@ -1,5 +1,6 @@
 // One HTTP request of the POSIX HTTP layer: builds and sends the head and body, receives the
-// response head, decodes the body (length, chunked, until close) and answers Digest challenges.
+// response head, decodes the body (length, chunked, until close) and answers the challenges that
+// the session's authentication memory answers.
 //
 // A request is sent once. Its operations are made by one thread at a time (the handle layer
 // serialises them); Close may come from any thread and wakes a blocked operation. The socket
@@ -24,8 +25,6 @@ constexpr size_t kReceiveChunkBytes = 64 * 1024;
 constexpr size_t kReceiveBufferBytes = kMaxHeaderBlockBytes + kReceiveChunkBytes;
 // Interim (1xx) responses skipped before the final one.
 constexpr int kMaxInterimResponses = 8;
-// Digest challenges answered inside one ReceiveResponse (a stale nonce, or none known yet).
-constexpr int kMaxDigestResends = 1;
 // A request body up to this size goes out in the same send as the head.
 constexpr size_t kCoalescedBodyBytes = 16 * 1024;
 
@@ -58,8 +57,8 @@ private:
     std::string BuildHead();
     bool Transmit();
     bool ReadHead();
-    bool ShouldAnswerDigest();
-    void LearnChallenges();
+    bool AnswerChallenge();
+    HttpAuthRequest AuthRequest() const;
     uint64_t UsableBytes();
     bool BodyComplete() const;
     void FinishBody();
@@ -78,10 +77,12 @@ private:
 
     bool hasCredentials_ = false;
     uint32_t authTarget_ = kHttpAuthTargetServer;
-    uint32_t authScheme_ = 0;
-    std::string user_;
-    std::string password_;
-    bool digestSent_ = false;
+    HttpCredentials credentials_;
+    bool callerAuthorization_ = false;  // the caller set the header itself: never answered
+    HttpAuthSent authSent_;             // what the last send carried
+    bool answering_ = false;            // the next send answers a challenge with answer_
+    std::string answer_;
+    HttpAuthSent answerSent_;
 
     std::vector<uint8_t> body_;  // the body given to Send, kept for a resend
     uint64_t total_ = 0;

@@ -1,4 +1,4 @@
-// Connection pool and learned Digest challenges of an HTTP session.
+// Connection pool and authentication memory of an HTTP session.
 #include "platform/posix/HttpSession.h"
 
 #include <chrono>
@@ -41,6 +41,20 @@ std::string Session::NextClientNonce() {
         source = nonceSource_;
     }
     return source ? source() : RandomClientNonce();
+}
+
+HttpAuthMemory::NonceSource Session::ClientNonceSource() {
+    return [this] { return NextClientNonce(); };
+}
+
+std::shared_ptr<HttpAuthMemory> Session::AuthMemory() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return authMemory_;
+}
+
+void Session::SetAuthMemory(std::shared_ptr<HttpAuthMemory> memory) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    authMemory_ = std::move(memory);
 }
 
 bool Session::Acquire(const ServerAddress& server, TcpSocket* socket, bool* reused) {
@@ -97,23 +111,6 @@ void Session::Release(const ServerAddress& server, TcpSocket socket, bool reusab
         }
     }
     released_.notify_one();
-}
-
-void Session::StoreDigestChallenge(const ServerAddress& server, uint32_t target, const DigestChallenge& challenge) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto& slot = servers_[server.Key()].digest[target == kHttpAuthTargetProxy ? 1 : 0];
-    // A new nonce starts counting again; the same nonce repeated keeps its count.
-    uint32_t count = (slot && slot->challenge.nonce == challenge.nonce) ? slot->nonceCount : 0;
-    slot = KnownChallenge{challenge, count};
-}
-
-bool Session::NextDigestUse(const ServerAddress& server, uint32_t target, DigestChallenge* challenge, uint32_t* nc) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto& slot = servers_[server.Key()].digest[target == kHttpAuthTargetProxy ? 1 : 0];
-    if (!slot) return false;
-    *challenge = slot->challenge;
-    *nc = ++slot->nonceCount;
-    return true;
 }
 
 }  // namespace velmora::platform::http

@@ -1,19 +1,19 @@
 // Session state of the POSIX HTTP layer: time-outs, the per-server pool of keep-alive
-// connections with its connection limit, and the Digest challenges learned per server.
+// connections with its connection limit, and the authentication memory its requests use.
 // Shared by its connections and requests; every member function is thread-safe.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Http.h"
 #include "platform/Socket.h"
-#include "platform/posix/HttpAuth.h"
+#include "platform/HttpAuthMemory.h"
 
 namespace velmora::platform::http {
 
@@ -32,7 +32,8 @@ struct ServerAddress {
 
 class Session {
 public:
-    explicit Session(std::string agent) : agent_(std::move(agent)) {}
+    explicit Session(std::string agent)
+        : agent_(std::move(agent)), authMemory_(std::make_shared<HttpAuthMemory>()) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -42,6 +43,10 @@ public:
     void SetMaxConnections(uint32_t count);
     void SetNonceSource(std::function<std::string()> source);
     std::string NextClientNonce();
+    // The nonce source as the authentication memory takes it.
+    HttpAuthMemory::NonceSource ClientNonceSource();
+    std::shared_ptr<HttpAuthMemory> AuthMemory() const;
+    void SetAuthMemory(std::shared_ptr<HttpAuthMemory> memory);
 
     // A connected socket to the server: an idle pooled one that still looks open (reused=true),
     // or a new one when the server has fewer than the limit; otherwise waits for a release, at
@@ -50,20 +55,10 @@ public:
     // Gives back a socket taken with Acquire; reusable ones are pooled, the rest closed.
     void Release(const ServerAddress& server, TcpSocket socket, bool reusable);
 
-    // Digest challenge per server and target, with the nonce count of its nonce.
-    void StoreDigestChallenge(const ServerAddress& server, uint32_t target, const DigestChallenge& challenge);
-    // The known challenge and the next nonce count for it; false when none is known.
-    bool NextDigestUse(const ServerAddress& server, uint32_t target, DigestChallenge* challenge, uint32_t* nc);
-
 private:
-    struct KnownChallenge {
-        DigestChallenge challenge;
-        uint32_t nonceCount = 0;
-    };
     struct Server {
         uint32_t open = 0;  // in use plus idle
         std::vector<TcpSocket> idle;
-        std::optional<KnownChallenge> digest[2];  // by target
     };
 
     const std::string agent_;
@@ -72,6 +67,7 @@ private:
     Timeouts timeouts_;
     uint32_t maxConnections_ = kHttpDefaultMaxConnectionsPerServer;
     std::function<std::string()> nonceSource_;
+    std::shared_ptr<HttpAuthMemory> authMemory_;
     std::map<std::string, Server> servers_;
 };
 

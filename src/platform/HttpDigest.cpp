@@ -1,12 +1,7 @@
-// Challenge parsing, Basic and Digest credentials for the POSIX HTTP layer.
-#include "platform/posix/HttpAuth.h"
-
-#include <openssl/evp.h>
-#include <openssl/rand.h>
+// Challenge parsing, Basic and Digest credentials, shared by every HTTP backend.
+#include "platform/HttpDigest.h"
 
 #include <cstdio>
-
-#include "platform/posix/HttpParser.h"
 
 namespace velmora::platform::http {
 
@@ -28,10 +23,11 @@ bool IsToken68Char(char c) {
            c == '_' || c == '~' || c == '+' || c == '/';
 }
 
+char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
 std::string ToLowerAscii(std::string_view s) {
     std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : out) c = LowerChar(c);
     return out;
 }
 
@@ -215,23 +211,6 @@ bool PickDigestChallenge(const std::vector<AuthChallenge>& challenges, DigestCha
     return found;
 }
 
-std::string HexHash(DigestAlgorithm algorithm, std::string_view data) {
-    const EVP_MD* md = (algorithm == DigestAlgorithm::Sha256 || algorithm == DigestAlgorithm::Sha256Sess)
-                           ? EVP_sha256()
-                           : EVP_md5();
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_Digest(data.data(), data.size(), out, &length, md, nullptr) != 1) return {};
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex.push_back(kHex[out[i] >> 4]);
-        hex.push_back(kHex[out[i] & 0x0F]);
-    }
-    return hex;
-}
-
 std::string DigestResponse(const DigestChallenge& c, const DigestInput& in) {
     auto h = [&](const std::string& s) { return HexHash(c.algorithm, s); };
     std::string ha1 = h(in.user + ":" + c.realm + ":" + in.password);
@@ -288,16 +267,25 @@ std::string BasicAuthorization(const std::string& user, const std::string& passw
     return "Basic " + Base64Encode(user + ":" + password);
 }
 
-std::string RandomClientNonce() {
-    unsigned char bytes[kClientNonceBytes];
-    if (RAND_bytes(bytes, sizeof(bytes)) != 1) return {};
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex.push_back(kHex[b >> 4]);
-        hex.push_back(kHex[b & 0x0F]);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerChar(a[i]) != LowerChar(b[i])) return false;
+    return true;
+}
+
+bool HasToken(std::string_view list, std::string_view token) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        std::string_view item = list.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+        if (EqualsIgnoreCase(item, token)) return true;
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
     }
-    return hex;
+    return false;
 }
 
 }  // namespace velmora::platform::http

@@ -1,7 +1,8 @@
-// HTTP authentication for the POSIX HTTP layer: challenge parsing (RFC 9110 auth-params),
+// HTTP authentication shared by every HTTP backend: challenge parsing (RFC 9110 auth-params),
 // Basic credentials and Digest responses (RFC 7616: MD5, SHA-256, their -sess forms, qop=auth,
-// userhash). Hashes and random bytes come from OpenSSL's libcrypto. Pure apart from the random
-// nonce source.
+// userhash). Pure text code; the two operations that need the system (HexHash and
+// RandomClientNonce) are a small per-platform hook in platform/<os>/HttpHash.cpp (POSIX:
+// OpenSSL's libcrypto; Windows: bcrypt).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -57,7 +58,8 @@ struct DigestInput {
     uint32_t nc = 1;
 };
 
-// Lower-case hex digest of data with the algorithm's hash; empty if the hash is unavailable.
+// Per-platform hook: lower-case hex digest of data with the algorithm's hash (MD5 or SHA-256;
+// the -sess forms use the same hash); empty if the hash is unavailable.
 std::string HexHash(DigestAlgorithm algorithm, std::string_view data);
 // The "response" value.
 std::string DigestResponse(const DigestChallenge& challenge, const DigestInput& input);
@@ -66,7 +68,12 @@ std::string DigestAuthorization(const DigestChallenge& challenge, const DigestIn
 // "Basic " + base64(user ":" password).
 std::string BasicAuthorization(const std::string& user, const std::string& password);
 std::string Base64Encode(std::string_view data);
-// Hex-encoded random bytes from the system's cryptographic source.
+// Per-platform hook: kClientNonceBytes random bytes from the system's cryptographic source,
+// hex-encoded; empty on failure.
 std::string RandomClientNonce();
+
+// True when the comma-separated list value holds the token (case-insensitive).
+bool HasToken(std::string_view list, std::string_view token);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 }  // namespace velmora::platform::http

@@ -1,10 +1,10 @@
-// Challenge parsing, Basic and Digest credentials of the POSIX HTTP layer, checked against the
+// Challenge parsing, Basic and Digest credentials of the shared authentication code, checked against the
 // published examples of RFC 7616, RFC 2617, RFC 7617 and RFC 4648.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/posix/HttpAuth.h"
+#include "platform/HttpDigest.h"
 
 using namespace velmora::platform::http;
 
