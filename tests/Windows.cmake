@@ -3,7 +3,7 @@
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/generated/TestsDir.h
      CONTENT "#pragma once\n#define QUILLON_TESTS_DIR \"${CMAKE_CURRENT_SOURCE_DIR}\"\n")
 
-add_library(quillon_wintestsupport STATIC support/PeImage.cpp)
+add_library(quillon_wintestsupport STATIC support/PeImage.cpp support/win32/FileAccess.cpp)
 target_include_directories(quillon_wintestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src
                            ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tools
                            ${CMAKE_CURRENT_BINARY_DIR}/generated)
