@@ -17,8 +17,10 @@ uint32_t LittleEndianAt(const uint8_t* p, uint32_t n, uint32_t offset) {
 
 }  // namespace
 
-MxPEGParser::MxPEGParser(ISegmentedStreamReceiver* receiver)
-    : converter_(new MxPEGScanToJPEGConverter(receiver)), frameBuffer_(new uint8_t[kFrameBufferSize]) {}
+MxPEGParser::MxPEGParser(ISegmentedStreamReceiver* receiver, uint32_t bufferSize)
+    : converter_(new MxPEGScanToJPEGConverter(receiver)),
+      bufferSize_(std::max<uint32_t>(bufferSize, 1)),
+      frameBuffer_(new uint8_t[bufferSize_]) {}
 
 MxPEGParser::~MxPEGParser() { descriptor_.ClearFrameFields(); }
 
@@ -180,7 +182,7 @@ void MxPEGParser::MxfComment(const uint8_t* p, uint32_t n) {
 
 // The map starts at payload byte 12; the converter reads it only within the frame's bytes.
 void MxPEGParser::TileMapComment() {
-  const uint32_t offset = std::min<uint32_t>(payloadStart_ + 12, kFrameBufferSize);
+  const uint32_t offset = std::min<uint32_t>(payloadStart_ + 12, bufferSize_);
   descriptor_.tileMap = frameBuffer_.get() + offset;
 }
 

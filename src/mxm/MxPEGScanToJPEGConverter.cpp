@@ -53,6 +53,11 @@ void MxPEGScanToJPEGConverter::SetMaxPictureSide(int32_t side) {
   maxPictureSide_ = std::clamp(side, 1, kMaxPictureSide);
 }
 
+void MxPEGScanToJPEGConverter::SetReferenceWriter(bool on) {
+  if (on && !writer_) writer_ = std::make_unique<JpegScanWriter>(64 * 1024);  // grows with the pictures
+  referenceWriter_ = on;
+}
+
 void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescriptor& frame) {
   try {
     if (frame.componentCount != 3 || !SetUpSlots(frame)) return;
@@ -66,7 +71,7 @@ void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescript
     WritePicture(frame.width, frame.height);
   } catch (...) {
     // Out of memory while growing the entropy buffer, or a receiver that threw: no picture.
-    writer_.Reset();
+    if (writer_) writer_->Reset();
     tileCache_.Invalidate();
   }
 }
@@ -238,16 +243,17 @@ void MxPEGScanToJPEGConverter::CodeScan() {
     tileCache_.Write(store_.data(), luminance_, chrominance_);
     return;
   }
-  writer_.Reset();
+  JpegScanWriter& writer = *writer_;
+  writer.Reset();
   int predictors[3] = {0, 0, 0};
   const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
   for (size_t t = 0; t < tiles; ++t) {
     const int16_t* tile = &store_[t * kCoefficientsPerTile];
-    for (int b = 0; b < 4; ++b) writer_.EncodeBlock(tile + b * 64, predictors[0], luminance_);
-    writer_.EncodeBlock(tile + 4 * 64, predictors[1], chrominance_);
-    writer_.EncodeBlock(tile + 5 * 64, predictors[2], chrominance_);
+    for (int b = 0; b < 4; ++b) writer.EncodeBlock(tile + b * 64, predictors[0], luminance_);
+    writer.EncodeBlock(tile + 4 * 64, predictors[1], chrominance_);
+    writer.EncodeBlock(tile + 5 * 64, predictors[2], chrominance_);
   }
-  writer_.Finish();
+  writer.Finish();
 }
 
 void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
@@ -281,11 +287,11 @@ void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
   }
   Send(kSos, sizeof kSos);
   if (referenceWriter_)
-    Send(writer_.Data(), static_cast<uint32_t>(writer_.Size()));
+    Send(writer_->Data(), static_cast<uint32_t>(writer_->Size()));
   else
     Send(tileCache_.Data(), static_cast<uint32_t>(tileCache_.Size()));
   Send(kEoi, sizeof kEoi);
-  writer_.Reset();
+  if (writer_) writer_->Reset();
   receiver_->FrameComplete(width, height);
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "mxm/ISegmentedStreamReceiver.h"
@@ -42,13 +43,14 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
 
   // For tests: true writes every picture block by block with JpegScanWriter instead of re-coding only
   // the changed tiles. Both give the same bytes; the straightforward one is the reference.
-  void SetReferenceWriter(bool on) { referenceWriter_ = on; }
+  // The block writer and its buffer exist only from the first call with true on.
+  void SetReferenceWriter(bool on);
 
   // For tests and tools: the store (tiles in raster order, 6 blocks of 64 natural-order values each).
   const std::vector<int16_t>& CoefficientStore() const { return store_; }
   int32_t StoreTileColumns() const { return storeColumns_; }
   int32_t StoreTileRows() const { return storeRows_; }
-  size_t EntropyBufferCapacity() const { return referenceWriter_ ? writer_.Capacity() : tileCache_.OutputCapacity(); }
+  size_t EntropyBufferCapacity() const { return referenceWriter_ ? writer_->Capacity() : tileCache_.OutputCapacity(); }
 
  private:
   struct BlockSlot {
@@ -77,7 +79,7 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   int slotCount_ = 0;
   std::array<BlockSlot, 6> slots_{};
   std::array<uint16_t, 64> outputQuant_[2]{};
-  JpegScanWriter writer_;
+  std::unique_ptr<JpegScanWriter> writer_;  // the reference writer, made by SetReferenceWriter
   TileScanCache tileCache_;  // one entry per store tile
   bool referenceWriter_ = false;
   EncodingSet luminance_;
