@@ -33,6 +33,14 @@ struct EncoderOptions {
   bool fullFrames422 = false;        // full frames as 4:2:2 (component 0 sampled 2x1), partial frames stay 4:2:0
   bool writeM1ImgComment = true;     // the "#:M1IMG" comment at the start of every frame
   int changeThreshold = 0;           // a tile is sent when any sample differs by more than this
+  // Streams as some cameras send them; the defaults write none of this.
+  int restartInterval = 0;           // coded units (tiles, or 16x8 units of 4:2:2 frames) per restart
+                                     // interval: a DRI segment in every frame and RSTn markers in the scan
+  int fillBytes = 0;                 // 0xFF fill bytes before every marker, inside the scan too
+  bool tablesEveryFullFrame = false; // DQT and DHT on every full frame, not only when they change
+  bool unitRowsByHeight = false;     // 4:2:2 scans hold ceil(height / 8) unit rows, as JPEG decoders read
+                                     // them; otherwise two for every tile row, one too many when the
+                                     // last tile row holds no more than 8 picture rows
 };
 
 // One entry per 16x16 tile, tiles in raster order, blocks in this order: Y top-left, Y top-right,
