@@ -18,6 +18,7 @@ namespace mxm {
 //
 // Feeding: append a chunk at FrameBuffer() + BufferFill() when it fits (FreeSpace() >= length), call
 // AdvanceFill(length), then ProcessBytes(old fill, length) -- or simply Feed(data, length).
+// Any number of 0xFF fill bytes may precede a marker, in the scan too (T.81 B.1.1.2).
 // Failure: an unknown marker sends the parser to Discard for good (IsDiscarding()); a chunk that does
 // not fit is dropped (Feed returns false). In both cases the stream can no longer yield pictures and the
 // caller should end it and start a new parser. Construction may throw std::bad_alloc; nothing else throws.
@@ -54,6 +55,7 @@ class MxPEGParser {
     kStartOfImage,
     kRecordFrameStart,
     kSkipSegment,
+    kRestartInterval,
     kCommentSegment,
     kMxfComment,
     kTileMapComment,

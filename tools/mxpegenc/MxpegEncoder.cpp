@@ -337,6 +337,32 @@ void MxpegEncoder::WriteScan422(std::vector<uint8_t>& out, const YCbCrPicture& p
   sink.Flush();
 }
 
+// 8x8 units of one luminance block (the tile's own) and one Cb and one Cr block at full resolution.
+void MxpegEncoder::WriteScan444(std::vector<uint8_t>& out, const YCbCrPicture& p420) const {
+  BitSink sink(out);
+  int pred[3] = {0, 0, 0};
+  int samples[64];
+  int16_t block[64];
+  const int cw = p420.ChromaWidth(), ch = p420.ChromaHeight();
+  const int unitColumns = (width_ + 7) / 8, unitRows = (height_ + 7) / 8;
+  Restarts restarts(options_.restartInterval, options_.fillBytes, unitRows * unitColumns);
+  for (int uy = 0; uy < unitRows; ++uy)
+    for (int ux = 0; ux < unitColumns; ++ux) {
+      const int16_t* tile = &coefficients_[(static_cast<size_t>(uy / 2) * tileColumns_ + ux / 2) * kCoefficientsPerTile];
+      EncodeBlock(sink, tile + ((uy % 2) * 2 + ux % 2) * 64, pred[0], kZigZag.data(), codes_[0].code.data(),
+                  codes_[0].length.data(), codes_[1].code.data(), codes_[1].length.data());
+      for (int c = 0; c < 2; ++c) {
+        const std::vector<uint8_t>& plane = c == 0 ? p420.cb : p420.cr;
+        for (int i = 0; i < 64; ++i) samples[i] = At(plane, cw, ch, (ux * 8 + i % 8) / 2, (uy * 8 + i / 8) / 2);
+        ForwardDctQuantise(samples, quant_[1], block);
+        EncodeBlock(sink, block, pred[1 + c], kZigZag.data(), codes_[2].code.data(), codes_[2].length.data(),
+                    codes_[3].code.data(), codes_[3].length.data());
+      }
+      restarts.AfterUnit(sink, out, pred);
+    }
+  sink.Flush();
+}
+
 std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const std::string& sensorText,
                                                uint64_t timestampUs) {
   if (!input.IsValid() || input.width > 65535 || input.height > 65535)
@@ -363,7 +389,8 @@ std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const 
     ++sentCount;
   }
   if (full && options_.huffman == HuffmanMode::kCustom) BuildCustomHuffman(sent);
-  const bool as422 = full && options_.fullFrames422;
+  const bool as444 = full && options_.fullFrames444;
+  const bool as422 = full && options_.fullFrames422 && !as444;
 
   std::vector<uint8_t> out;
   out.reserve(4096 + static_cast<size_t>(sentCount) * 600);
@@ -399,7 +426,7 @@ std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const 
   std::vector<uint8_t> sof = {8};
   Put16(sof, static_cast<unsigned>(height_));
   Put16(sof, static_cast<unsigned>(width_));
-  sof.insert(sof.end(), {3, 1, static_cast<uint8_t>(as422 ? 0x21 : 0x22), 0, 2, 0x11, 1, 3, 0x11, 1});
+  sof.insert(sof.end(), {3, 1, static_cast<uint8_t>(as444 ? 0x11 : as422 ? 0x21 : 0x22), 0, 2, 0x11, 1, 3, 0x11, 1});
   PutSegment(out, 0xC0, sof, fill);
   // Sensor text in as many comment segments as it needs (65533 payload bytes each).
   for (size_t pos = 0; pos < sensorText.size(); pos += 65533) {
@@ -422,11 +449,12 @@ std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const 
     PutSegment(out, 0xDD, {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval)}, fill);
   }
   PutSegment(out, 0xDA, {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0}, fill);
-  if (as422) WriteScan422(out, To422(input));
+  if (as444) WriteScan444(out, picture);
+  else if (as422) WriteScan422(out, To422(input));
   else WriteScan420(out, sent);
   PutMarker(out, 0xD9, fill);
 
-  last_ = FrameInfo{full, as422, tablesSent, sentCount, frameNumber_};
+  last_ = FrameInfo{full, as422, as444, tablesSent, sentCount, frameNumber_};
   ++frameNumber_;
   framesSinceFull_ = full ? 1 : framesSinceFull_ + 1;
   forceFull_ = false;

@@ -41,6 +41,8 @@ struct EncoderOptions {
   bool unitRowsByHeight = false;     // 4:2:2 scans hold ceil(height / 8) unit rows, as JPEG decoders read
                                      // them; otherwise two for every tile row, one too many when the
                                      // last tile row holds no more than 8 picture rows
+  bool fullFrames444 = false;        // full frames as 4:4:4 (every component 1x1, 8x8 units), chroma
+                                     // taken from the 4:2:0 picture; wins over fullFrames422
 };
 
 // One entry per 16x16 tile, tiles in raster order, blocks in this order: Y top-left, Y top-right,
@@ -52,6 +54,7 @@ inline constexpr int kCoefficientsPerTile = kBlocksPerTile * 64;
 struct FrameInfo {
   bool full = false;        // no tile map: every tile sent
   bool sampling422 = false; // this frame was coded 4:2:2
+  bool sampling444 = false; // this frame was coded 4:4:4
   bool tablesSent = false;  // DQT and DHT segments were written before this frame's header
   int tilesSent = 0;
   uint32_t frameNumber = 0;
@@ -101,6 +104,7 @@ class MxpegEncoder {
   std::vector<uint8_t> ChangedTiles(const YCbCrPicture& picture) const;
   void WriteScan420(std::vector<uint8_t>& out, const std::vector<uint8_t>& sentTiles) const;
   void WriteScan422(std::vector<uint8_t>& out, const YCbCrPicture& picture) const;
+  void WriteScan444(std::vector<uint8_t>& out, const YCbCrPicture& picture) const;
 
   EncoderOptions options_;
   int width_ = 0;
