@@ -5,7 +5,10 @@
 // and damage; its blocks are coded from the input's values. Findings:
 // - a picture whose scan differs from the block-by-block writer's for the converter's store;
 // - a picture that is not framed as a JPEG or exceeds the size limit;
-// - a well-formed 4:2:0 frame whose decoded coefficients differ from the coded ones.
+// - a well-formed 4:2:0 frame whose decoded coefficients differ from the coded ones, or whose tiles not
+//   sent differ from the previous ones re-expressed in new quantisation tables; a 4:2:2 one whose
+//   luminance differs;
+// - a picture from a frame in another sampling, or with restart markers out of sequence or without DRI.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -30,9 +33,6 @@ using Table = std::array<uint16_t, 64>;  // natural order
 // fill bytes, bit 2 Cr's own table, bits 3-5 interval - 1, bit 6 a restart marker out of sequence,
 // bit 7 markers without DRI), a table byte (low three bits 5, 6, 7: new Huffman tables) and the size;
 // block values and table bytes come from the front.
-
-// Frame kinds the converter decodes today; the checks below widen as it learns more.
-constexpr bool kRestartsDecoded = false;
 
 constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
                                  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
@@ -125,6 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const mxm::EncodingSet outputChroma =
       mxm::EncodingSet::Build(mxm::kStdDcChrominance.data(), mxm::kStdAcChrominance.data());
   Stream s;
+  // The store after the last checked frame, and the tables of Y, Cb and Cr it was in.
+  std::vector<int16_t> expected;
+  std::array<Table, 3> expectedQuant{};
+  int expectedColumns = 0;
   static mxm::JpegScanWriter writer;  // reset for every use; kept to spare each run its allocation
   const Bytes soi = {0xFF, 0xD8};
   feed(soi);
@@ -266,17 +270,59 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           !std::equal(writer.Data(), writer.Data() + writer.Size(), picture.begin() + static_cast<std::ptrdiff_t>(scan)))
         __builtin_trap();
     }
-    // A well-formed 4:2:0 frame on tables the decoder holds: its coded tiles hold the coded values.
-    const bool wellFormed = sampling == 0 && s.tablesKnown && !damaged && fill == 0 &&
-                            (!restart || (kRestartsDecoded && !noDri && !wrongSequence));
-    if (!wellFormed || a.IsDiscarding()) continue;
-    if (cached.pictures.size() != before + 1) __builtin_trap();
+    if (a.IsDiscarding()) {
+      if (!damaged) __builtin_trap();  // fill bytes and every marker here are known ones
+      break;                           // a damaged scan may end early and leave its EOI outside
+    }
+    const bool pictured = cached.pictures.size() == before + 1;
+    const bool converts = sampling == 0 || sampling == 1 ||
+                          (sampling == 3 && (samplingBytes[0] == 0x22 || samplingBytes[0] == 0x21) &&
+                           samplingBytes[1] == 0x11 && samplingBytes[2] == 0x11);
+    const bool brokenRestarts = restart && ((noDri && markers >= 1) || (wrongSequence && markers >= 2));
+    if (pictured && (!converts || (brokenRestarts && s.tablesKnown && !damaged))) __builtin_trap();
+    // A well-formed frame on tables the decoder holds: its coded units hold the coded values.
+    const bool wellFormed = (sampling == 0 || sampling == 1) && s.tablesKnown && !damaged && !brokenRestarts &&
+                            (sampling == 0 || !mapped);
     const std::vector<int16_t>& store = a.Converter().CoefficientStore();
-    if (store.size() != sent.size() * 384) __builtin_trap();
+    if (!wellFormed) {
+      expected.clear();
+      continue;
+    }
+    if (!pictured || store.size() != sent.size() * 384) __builtin_trap();
+    if (sampling == 1) {  // 4:2:2: the luminance blocks; chroma went through the conversion
+      for (size_t u = 0; u < unitTiles.size(); ++u) {
+        const size_t row = u / static_cast<size_t>(columns), column = u % static_cast<size_t>(columns);
+        for (int k = 0; k < 2; ++k)
+          if (!std::equal(coded[u * 4 + k].begin(), coded[u * 4 + k].end(),
+                          store.begin() + ((row / 2) * columns + column) * 384 + ((row % 2) * 2 + k) * 64))
+            __builtin_trap();
+      }
+      expected.clear();
+      continue;
+    }
     for (size_t u = 0; u < unitTiles.size(); ++u)
       for (int k = 0; k < 6; ++k)
         if (!std::equal(coded[u * 6 + k].begin(), coded[u * 6 + k].end(), store.begin() + unitTiles[u] * 384 + k * 64))
           __builtin_trap();
+    const std::array<Table, 3> quant = {s.quant[0], s.quant[1], s.quant[crOwnTable ? 2 : 1]};
+    if (expected.size() == store.size() && expectedColumns == columns) {  // same grid: tiles not sent are the kept ones, re-expressed
+      for (size_t t = 0; t < sent.size(); ++t) {
+        if (sent[t]) continue;
+        for (int k = 0; k < 6; ++k) {
+          const size_t c = k < 4 ? 0 : static_cast<size_t>(k - 3);
+          for (int i = 0; i < 64; ++i) {
+            const int32_t from = std::max<int32_t>(expectedQuant[c][i], 1), to = std::max<int32_t>(quant[c][i], 1);
+            const int32_t v = expected[t * 384 + k * 64 + i] * from;
+            const int32_t magnitude = ((v < 0 ? -v : v) + to / 2) / to;
+            const int32_t want = std::clamp<int32_t>(v < 0 ? -magnitude : magnitude, -32768, 32767);
+            if (store[t * 384 + k * 64 + i] != want) __builtin_trap();
+          }
+        }
+      }
+    }
+    expected = store;
+    expectedQuant = quant;
+    expectedColumns = columns;
   }
   return 0;
 }
