@@ -53,7 +53,7 @@ public:
 private:
     enum class State { Created, SendingBody, Sent, ReadingBody, Finished, Failed };
 
-    bool AddHeaderLine(std::string_view line, uint32_t modifiers);
+    bool AddHeaderLine(std::string_view name, std::string_view value, uint32_t modifiers);
     std::string BuildHead();
     bool Transmit();
     bool ReadHead();

@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,7 +67,7 @@ private:
     void Leave();
     // Runs one WinHTTP call on the handle; a failure records what it means in failure_.
     bool Call(const std::function<BOOL(HINTERNET)>& call);
-    bool AddHeaderLine(std::string_view line, uint32_t modifiers);
+    bool AddHeaderLine(std::string_view name, std::string_view value, uint32_t modifiers);
     bool AddOwnHeader(const std::string& line);
     bool Transmit();
     bool ReadHead();
@@ -89,6 +90,7 @@ private:
     HttpCredentials credentials_;
     uint32_t authTarget_ = kHttpAuthTargetServer;
     HttpAuthSent authSent_;
+    bool callerAuthorization_[2] = {false, false};  // by target: the caller set the header itself
 
     std::vector<uint8_t> body_;  // the body given to Send, kept for an authentication resend
     uint64_t total_ = 0;
@@ -97,10 +99,10 @@ private:
     Failure failure_ = Failure::None;
     bool holdsSlot_ = false;
 
-    std::mutex opMutex_;  // one call at a time
+    std::mutex opMutex_;      // one call at a time
     std::mutex handleMutex_;  // guards handle_, closed_ and calls_ against Close
     HINTERNET handle_ = nullptr;
-    bool closed_ = false;
+    std::atomic<bool> closed_{false};  // written under handleMutex_, read anywhere
     int calls_ = 0;
 
     uint32_t status_ = 0;

@@ -32,8 +32,8 @@ bool SetNumber(HINTERNET handle, DWORD option, DWORD value) {
 
 Session::Session(const std::string& agent) : authMemory_(std::make_shared<HttpAuthMemory>()) {
     std::wstring wideAgent = Widen(agent);
-    handle_ = WinHttpOpen(wideAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, 0);
+    handle_ =
+        WinHttpOpen(wideAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (handle_ && !(SetTimeouts(timeouts_) && SetMaxConnections(maxConnections_))) {
         WinHttpCloseHandle(handle_);
         handle_ = nullptr;

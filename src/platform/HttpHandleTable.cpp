@@ -1,0 +1,80 @@
+// The handle table both HTTP backends share.
+#include "platform/HttpHandleTable.h"
+
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
+
+namespace velmora::platform {
+
+namespace {
+
+// Handles are serial numbers, never addresses, so a handle closed long ago cannot name a newer
+// object that happens to sit at the same address.
+struct Registry {
+    std::mutex mutex;
+    uintptr_t next = 1;
+    std::unordered_map<HttpHandle, std::shared_ptr<HttpObject>> objects;
+};
+
+Registry*& RegistryPointer() {
+    static Registry* registry = nullptr;
+    return registry;
+}
+
+// Frees the registry when the module is unloaded (or the process ends) with no handle left open,
+// so that unloading the module leaks nothing. Open handles keep it alive: they may outlive statics.
+struct RegistryReaper {
+    ~RegistryReaper() {
+        Registry*& registry = RegistryPointer();
+        if (!registry) return;
+        bool empty;
+        {
+            std::lock_guard<std::mutex> lock(registry->mutex);
+            empty = registry->objects.empty();
+        }
+        if (empty) {
+            delete registry;
+            registry = nullptr;
+        }
+    }
+};
+
+Registry& Handles() {
+    static RegistryReaper reaper;
+    static const bool created = (RegistryPointer() = new Registry, true);
+    (void)created;
+    Registry*& registry = RegistryPointer();
+    // Only during unload, after the reaper ran, by a late static destructor: single-threaded.
+    if (!registry) registry = new Registry;
+    return *registry;
+}
+
+}  // namespace
+
+HttpHandle AddHttpObject(std::shared_ptr<HttpObject> object) {
+    Registry& r = Handles();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    HttpHandle key = reinterpret_cast<HttpHandle>(r.next++);
+    r.objects.emplace(key, std::move(object));
+    return key;
+}
+
+std::shared_ptr<HttpObject> FindHttpObject(HttpHandle handle) {
+    Registry& r = Handles();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto it = r.objects.find(handle);
+    return it == r.objects.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<HttpObject> TakeHttpObject(HttpHandle handle) {
+    Registry& r = Handles();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto it = r.objects.find(handle);
+    if (it == r.objects.end()) return nullptr;
+    std::shared_ptr<HttpObject> object = std::move(it->second);
+    r.objects.erase(it);
+    return object;
+}
+
+}  // namespace velmora::platform
