@@ -303,22 +303,8 @@ bool Request::AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target
     std::lock_guard<std::mutex> op(opMutex_);
     if (closed_ || !haveHead_ || (head_.status != 401 && head_.status != 407)) return false;
     bool proxy = head_.status == 407;
-    uint32_t schemes = 0;
-    uint32_t firstScheme = 0;
-    for (auto value : head_.FindAll(proxy ? "Proxy-Authenticate" : "WWW-Authenticate")) {
-        for (const auto& challenge : ParseChallenges(value)) {
-            uint32_t scheme = 0;
-            DigestChallenge digest;
-            if (challenge.scheme == "basic") scheme = kHttpAuthBasic;
-            else if (ToDigestChallenge(challenge, &digest)) scheme = kHttpAuthDigest;
-            if (scheme == 0) continue;
-            if (firstScheme == 0) firstScheme = scheme;
-            schemes |= scheme;
-        }
-    }
-    if (schemes == 0) return false;
-    *supported = schemes;
-    *first = firstScheme;
+    if (!OfferedHttpAuthSchemes(head_.FindAll(proxy ? "Proxy-Authenticate" : "WWW-Authenticate"), supported, first))
+        return false;
     *target = proxy ? kHttpAuthTargetProxy : kHttpAuthTargetServer;
     return true;
 }

@@ -41,12 +41,13 @@ std::shared_ptr<HttpObject> Find(HttpHandle handle, Kind kind) {
     return object && object->kind == kind ? object : nullptr;
 }
 
-std::shared_ptr<http::Request> FindRequest(HttpHandle handle) {
+
+}  // namespace
+
+std::shared_ptr<http::RequestBase> FindHttpRequest(HttpHandle handle) {
     auto object = Find(handle, Kind::Request);
     return object ? object->request : nullptr;
 }
-
-}  // namespace
 
 HttpHandle HttpOpenSession(const std::string& agent) {
     auto session = std::make_shared<http::Session>(agent);
@@ -112,62 +113,6 @@ HttpHandle HttpOpenRequest(HttpHandle connection, const std::string& verb, const
     object->connection = parent->connection;  // WinHTTP wants the connection open under its requests
     object->request = std::move(request);
     return AddHttpObject(std::move(object));
-}
-
-bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t schemes, const std::string& user,
-                        const std::string& password) {
-    auto r = FindRequest(request);
-    return r && r->SetCredentials(target, schemes, user, password);
-}
-
-bool HttpAddRequestHeaders(HttpHandle request, const std::string& lines, uint32_t modifiers) {
-    auto r = FindRequest(request);
-    return r && r->AddHeaders(lines, modifiers);
-}
-
-bool HttpSendRequest(HttpHandle request, const void* body, uint32_t bodySize, uint32_t totalLength) {
-    auto r = FindRequest(request);
-    return r && r->Send(body, bodySize, totalLength);
-}
-
-bool HttpWriteData(HttpHandle request, const void* data, uint32_t size, uint32_t* written) {
-    auto r = FindRequest(request);
-    return r && r->Write(data, size, written);
-}
-
-bool HttpReceiveResponse(HttpHandle request) {
-    auto r = FindRequest(request);
-    return r && r->ReceiveResponse();
-}
-
-bool HttpQueryStatusCode(HttpHandle request, uint32_t* code) {
-    auto r = FindRequest(request);
-    return r && code && r->StatusCode(code);
-}
-
-bool HttpQueryContentLength(HttpHandle request, uint32_t* length) {
-    auto r = FindRequest(request);
-    return r && length && r->ContentLength(length);
-}
-
-bool HttpQueryHeader(HttpHandle request, const std::string& name, std::string* value) {
-    auto r = FindRequest(request);
-    return r && value && r->Header(name, value);
-}
-
-bool HttpQueryAuthSchemes(HttpHandle request, uint32_t* supported, uint32_t* first, uint32_t* target) {
-    auto r = FindRequest(request);
-    return r && supported && first && target && r->AuthSchemes(supported, first, target);
-}
-
-bool HttpQueryDataAvailable(HttpHandle request, uint32_t* available) {
-    auto r = FindRequest(request);
-    return r && available && r->DataAvailable(available);
-}
-
-bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* read) {
-    auto r = FindRequest(request);
-    return r && read && r->Read(buffer, size, read);
 }
 
 const HttpBackendTraits& HttpBackend() {

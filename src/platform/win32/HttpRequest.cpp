@@ -383,24 +383,8 @@ bool Request::AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target
     bool proxy = status_ == 407;
     // Parsed here rather than asked of WinHttpQueryAuthSchemes, which (under Wine) reports Digest
     // challenges that cannot be answered.
-    uint32_t schemes = 0;
-    uint32_t firstScheme = 0;
-    for (auto value : Fields(proxy ? "Proxy-Authenticate" : "WWW-Authenticate")) {
-        for (const auto& challenge : ParseChallenges(value)) {
-            uint32_t scheme = 0;
-            DigestChallenge digest;
-            if (challenge.scheme == "basic")
-                scheme = kHttpAuthBasic;
-            else if (ToDigestChallenge(challenge, &digest))
-                scheme = kHttpAuthDigest;
-            if (scheme == 0) continue;
-            if (firstScheme == 0) firstScheme = scheme;
-            schemes |= scheme;
-        }
-    }
-    if (schemes == 0) return false;
-    *supported = schemes;
-    *first = firstScheme;
+    if (!OfferedHttpAuthSchemes(Fields(proxy ? "Proxy-Authenticate" : "WWW-Authenticate"), supported, first))
+        return false;
     *target = proxy ? kHttpAuthTargetProxy : kHttpAuthTargetServer;
     return true;
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/HttpAuthMemory.h"
+#include "platform/HttpHandleTable.h"
 #include "platform/win32/HttpError.h"
 #include "platform/win32/HttpSession.h"
 
@@ -33,28 +34,29 @@ struct ResponseField {
     std::string value;
 };
 
-class Request {
+class Request final : public RequestBase {
 public:
     Request(std::shared_ptr<Session> session, HINTERNET connection, std::string host, uint16_t port, std::string verb,
             std::string path, uint32_t flags);
-    ~Request();
+    ~Request() override;
     Request(const Request&) = delete;
     Request& operator=(const Request&) = delete;
 
     bool IsOpen() const { return handle_ != nullptr; }
-    bool SetCredentials(uint32_t target, uint32_t schemes, const std::string& user, const std::string& password);
-    bool AddHeaders(const std::string& lines, uint32_t modifiers);
-    bool Send(const void* body, uint32_t bodySize, uint32_t totalLength);
-    bool Write(const void* data, uint32_t size, uint32_t* written);
-    bool ReceiveResponse();
-    bool StatusCode(uint32_t* code);
-    bool ContentLength(uint32_t* length);
-    bool Header(const std::string& name, std::string* value);
-    bool AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target);
-    bool DataAvailable(uint32_t* available);
-    bool Read(void* buffer, uint32_t size, uint32_t* read);
+    bool SetCredentials(uint32_t target, uint32_t schemes, const std::string& user,
+                        const std::string& password) override;
+    bool AddHeaders(const std::string& lines, uint32_t modifiers) override;
+    bool Send(const void* body, uint32_t bodySize, uint32_t totalLength) override;
+    bool Write(const void* data, uint32_t size, uint32_t* written) override;
+    bool ReceiveResponse() override;
+    bool StatusCode(uint32_t* code) override;
+    bool ContentLength(uint32_t* length) override;
+    bool Header(const std::string& name, std::string* value) override;
+    bool AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target) override;
+    bool DataAvailable(uint32_t* available) override;
+    bool Read(void* buffer, uint32_t size, uint32_t* read) override;
     // Any thread: later calls fail at once; one in progress ends with its own time-out.
-    void Close();
+    void Close() override;
     // What the last failed call met, for diagnostics.
     Failure LastFailure() const { return failure_; }
 
