@@ -1,7 +1,14 @@
 // HTTP video channel: the reconnect loop of the capture thread, the media receiver through
 // which every picture reaches the host, and the sensor-text step towards the I/O object.
+//
+// Stopping: the stop event is set, then OnStopThread (on the stopping thread) aborts the client
+// the capture thread is using, which wakes a call blocked on the network where the platform
+// allows; every reader checks the stop between reads, so a peer that sends a byte at a time
+// cannot hold the thread past the stop limit.
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +28,8 @@ public:
     CHttpChannelBase(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink, IAlarmReceiver* sensors);
 
     int32_t Run() override;
+    // Aborts the request of the client in use (any thread; after the stop event is set).
+    void OnStopThread() override;
     // Pushes the stream parameters to the camera.
     virtual bool SetParameters() = 0;
     // Pulls the live stream until it ends; true only when stopped without a delivery error.
@@ -49,8 +58,49 @@ protected:
     // Image-control quality: 9/10 of the host's percent in steps of ten, never 0.
     static uint32_t CameraQuality(uint32_t percent);
 
+    // Sends the image-control request and checks the reply as for new stream parameters: a 2xx
+    // status, a body, no "ERR:" line (code 14, its message naming the operation `where`). Then asks
+    // the camera to store the settings; when storeMustSucceed, a store that is not sent or answered
+    // outside 2xx fails the push too (a store reply may be empty). Failures are logged through the
+    // failure throttle; level-4 results never.
+    bool PushImageControl(Web::CHttpClient& client, const std::string& path, const char* where, bool storeMustSucceed);
+
+    // Makes a client the one a stop aborts, for the scope's life; a client registered after the
+    // stop began is aborted at once. Declare it after the client, so it ends first.
+    class ActiveClient {
+    public:
+        ActiveClient(CHttpChannelBase& channel, Web::CHttpClient& client);
+        ~ActiveClient();
+        ActiveClient(const ActiveClient&) = delete;
+        ActiveClient& operator=(const ActiveClient&) = delete;
+
+    private:
+        CHttpChannelBase& channel_;
+    };
+
+    // A stream pass fails when it delivers no picture for the stream time-out, even while bytes
+    // arrive (parts that never become pictures, a peer sending a byte at a time).
+    class PictureWatch {
+    public:
+        explicit PictureWatch(CHttpChannelBase& channel);
+        // True once the stream time-out has passed since the pass began or the last picture.
+        bool Overdue();
+
+    private:
+        CHttpChannelBase& channel_;
+        uint64_t pictures_;
+        uint64_t sinceMs_;
+        uint64_t timeoutMs_;
+    };
+
     bool streamError_ = false;
     IAlarmReceiver* sensorSink_;
+    uint32_t failureCount_ = 0;  // of ShouldReport; never reset
+
+private:
+    std::mutex activeLock_;  // guards activeClient_ against the stopping thread
+    Web::CHttpClient* activeClient_ = nullptr;
+    std::atomic<uint64_t> picturesDelivered_{0};
 };
 
 }  // namespace velmora

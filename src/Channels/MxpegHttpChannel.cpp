@@ -10,7 +10,6 @@
 namespace velmora {
 
 namespace {
-constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
 constexpr uint32_t kStatusOk = 200;
 }  // namespace
 
@@ -22,16 +21,19 @@ CMxpegHttpChannel::~CMxpegHttpChannel() { Stop(); }
 
 bool CMxpegHttpChannel::SetParameters() {
     Web::CHttpClient client(driver_->GetDeviceInfo(), kHttpAgent);
+    ActiveClient active(*this, client);
     const std::string path = Utils::FormatString(
         "/control/control?set&section=imagecontrol&motionjpeg=enable&size=%dx%d&quality=%d&framerate100=0",
         static_cast<int>(parameters_.Width), static_cast<int>(parameters_.Height),
         static_cast<int>(CameraQuality(parameters_.Quality)));
-    if (!client.SendRequest("GET", path)) return false;
-    return client.SendRequest("GET", kStoreConfigPath);
+    // Checked as the MJPEG channel's push: a refused request (a wrong password, say) is a failed
+    // pass that is logged and backed off, never a connection.
+    return PushImageControl(client, path, "velmora::CMxpegHttpChannel::SetParameters", true);
 }
 
 bool CMxpegHttpChannel::StreamVideo() {
     Web::CHttpClient client(driver_->GetDeviceInfo(), kHttpAgent);
+    ActiveClient active(*this, client);
     const std::string path = Utils::FormatString("/control/faststream.jpg?stream=MxPEG&fps=%d&iframerefresh=10&noaudio",
                                     static_cast<int>(Utils::IntervalToFps(parameters_.FrameInterval)));
     if (!client.SendRequest("GET", path) || client.GetStatusCode() != kStatusOk) return false;
@@ -43,9 +45,10 @@ bool CMxpegHttpChannel::StreamVideo() {
     }
     picture_.clear();
     std::vector<uint8_t> buffer(kInitialReadSize, 0);
+    PictureWatch watch(*this);
     for (;;) {
         if (IsStopSignalled()) return !streamError_;
-        if (streamError_) return false;
+        if (streamError_ || watch.Overdue()) return false;
         uint32_t got = ReadStreamChunk(client, buffer);
         if (!buffer.empty()) ProcessSensorText(reinterpret_cast<const char*>(buffer.data()), buffer.size());
         if (got == 0) return false;

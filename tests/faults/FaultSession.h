@@ -58,6 +58,8 @@ protected:
     VideoSink sink;
     std::unique_ptr<DriverSession> session;
     uint32_t threadsBefore = 0;
+    // Credentials the driver is opened with (none by default).
+    std::string user, password;
 
     bool IsMjpeg() const { return GetParam() == kMjpeg; }
     size_t Streams() { return sim.Requests().Count(kStreamPath); }
@@ -70,17 +72,23 @@ protected:
         sink.KeepAll(true);
     }
 
-    void Open() {
+    // Starts the channel and, unless told otherwise, waits for its first pictures.
+    void Open(bool waitForPictures = true) {
         CameraConfig config;
         config.address = "127.0.0.1";
         config.port = sim.Port();
         config.streamType = GetParam();
+        config.user = user;
+        config.password = password;
         session = std::make_unique<DriverSession>(config);
         std::string error;
         ASSERT_TRUE(session->Open(&error)) << error;
         ChannelSettings settings(320, 240, 40, 60);
+        const uint64_t before = sink.Pictures();  // a case may open several sessions in turn
         ASSERT_TRUE(session->Video()->StartChannel(0, &sink, &settings));
-        ASSERT_TRUE(sink.WaitForPictures(3, kWaitMs)) << "no pictures before the fault";
+        if (waitForPictures) {
+            ASSERT_TRUE(sink.WaitForPictures(before + 3, kWaitMs)) << "no pictures before the fault";
+        }
     }
 
     // Pictures flow again: at least `more` new ones arrive.

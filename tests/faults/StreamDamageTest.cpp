@@ -232,6 +232,27 @@ TEST_P(StreamDamageFixture, PictureLargerThanFrameBuffer) {
     CloseAndCheck();
 }
 
+// A Motion-JPEG stream whose parts never become pictures (progressive JPEGs carry no baseline
+// start-of-frame, so a channel that has seen no picture yet knows no size for them) keeps bytes
+// flowing but delivers nothing: after the stream time-out the pass fails, the host hears of the
+// loss, and a new stream brings pictures.
+TEST_P(StreamDamageFixture, StreamWithoutPicturesIsAFailedPass) {
+    if (!IsMjpeg()) GTEST_SKIP() << "progressive pictures are a Motion-JPEG case";
+    StreamDamage damage;
+    damage.progressive = true;
+    damage.count = 0;  // every picture of the stream
+    sim.Faults().Add(camsim::FaultRule::Damage(kStreamPath, damage).Times(1));
+    Open(false);
+    ASSERT_TRUE(sim.Damaged().WaitForCount(2, kWaitMs)) << "the progressive stream never ran";
+    EXPECT_TRUE(sink.WaitForSignalLost(1, kWaitMs)) << "host not told of the loss";
+    ASSERT_TRUE(sim.Requests().WaitForCount(kStreamPath, 2, kWaitMs)) << "a stream without pictures was kept";
+    EXPECT_EQ(sink.Pictures(), 0u);
+    ExpectResume();
+    EXPECT_TRUE(session->Log().WaitFor(kOnlineLine, kWaitMs, 1));
+    EXPECT_EQ(LogCount(kSignalLostLine), 0u) << "never online, so no loss line";
+    CloseAndCheck();
+}
+
 INSTANTIATE_TEST_SUITE_P(Streams, StreamDamageFixture, ::testing::Values(kMjpeg, kMxpeg), StreamName);
 
 }  // namespace

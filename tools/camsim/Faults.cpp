@@ -41,6 +41,12 @@ FaultRule FaultRule::Trickle(std::string prefix, size_t bytes, uint32_t interval
     return r;
 }
 
+FaultRule FaultRule::Drip(std::string prefix, uint32_t intervalMs, DripFrom from) {
+    FaultRule r = Trickle(std::move(prefix), 1, intervalMs);
+    r.trickleBodyOnly = from == DripFrom::Body;
+    return r;
+}
+
 FaultRule FaultRule::HugeHead(std::string prefix, size_t bytes, size_t lineBytes) {
     FaultRule r;
     r.targetPrefix = std::move(prefix);

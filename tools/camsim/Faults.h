@@ -33,8 +33,10 @@ struct FaultRule {
     // Answer with this many bytes that are not HTTP at all, then close; 0: none.
     size_t garbageBytes = 0;
     // Send the response in pieces of trickleBytes, one piece per trickleIntervalMs; 0: no trickle.
+    // trickleBodyOnly sends the head whole and trickles only the body.
     size_t trickleBytes = 0;
     uint32_t trickleIntervalMs = 0;
+    bool trickleBodyOnly = false;
     // Header lines of about headLineBytes each, headBytes in all, ahead of the response's end of head.
     size_t headBytes = 0;
     size_t headLineBytes = 0;
@@ -48,6 +50,9 @@ struct FaultRule {
     static FaultRule CloseAfter(std::string prefix, int64_t bytes);
     static FaultRule Garbage(std::string prefix, size_t bytes);
     static FaultRule Trickle(std::string prefix, size_t bytes, uint32_t intervalMs);
+    // One byte every intervalMs, from the first byte of the head, or from the first of the body.
+    enum class DripFrom { Head, Body };
+    static FaultRule Drip(std::string prefix, uint32_t intervalMs, DripFrom from);
     static FaultRule HugeHead(std::string prefix, size_t bytes, size_t lineBytes);
     static FaultRule Damage(std::string prefix, StreamDamage damage);
     FaultRule& Times(int n) {

@@ -27,7 +27,7 @@ void InstallErrors(ErrorManager* errors) {
     errors->base.output_message = OnMessage;
 }
 
-bool Compress(const RgbPicture& picture, int quality, const std::vector<std::string>& comments,
+bool Compress(const RgbPicture& picture, int quality, const std::vector<std::string>& comments, bool progressive,
               unsigned char** buffer, unsigned long* size) {
     jpeg_compress_struct info;
     ErrorManager errors;
@@ -45,6 +45,7 @@ bool Compress(const RgbPicture& picture, int quality, const std::vector<std::str
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
+    if (progressive) jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     for (size_t c = 0; c < comments.size(); ++c) {
         const std::string& text = comments[c];
@@ -97,7 +98,7 @@ bool Decompress(const uint8_t* data, size_t size, DecodedJpeg* out) {
 }  // namespace
 
 bool EncodeJpeg(const RgbPicture& picture, int quality, const std::vector<std::string>& comments,
-                std::vector<uint8_t>* out) {
+                std::vector<uint8_t>* out, bool progressive) {
     out->clear();
     if (picture.width == 0 || picture.height == 0 ||
         picture.rgb.size() != static_cast<size_t>(picture.width) * picture.height * 3) {
@@ -105,7 +106,8 @@ bool EncodeJpeg(const RgbPicture& picture, int quality, const std::vector<std::s
     }
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    bool ok = Compress(picture, quality < 1 ? 1 : (quality > 100 ? 100 : quality), comments, &buffer, &size);
+    bool ok = Compress(picture, quality < 1 ? 1 : (quality > 100 ? 100 : quality), comments, progressive, &buffer,
+                       &size);
     if (ok) out->assign(buffer, buffer + size);
     std::free(buffer);
     return ok;

@@ -18,10 +18,10 @@ struct RgbPicture {
     std::vector<uint8_t> rgb;  // packed, 3 bytes per pixel, rows without padding
 };
 
-// 4:2:0 baseline JFIF at the given quality (1..100). Each comment becomes COM segments right after
-// the JFIF header (split when longer than one segment holds).
+// 4:2:0 baseline JFIF at the given quality (1..100), or progressive JFIF on request. Each comment
+// becomes COM segments right after the JFIF header (split when longer than one segment holds).
 bool EncodeJpeg(const RgbPicture& picture, int quality, const std::vector<std::string>& comments,
-                std::vector<uint8_t>* out);
+                std::vector<uint8_t>* out, bool progressive = false);
 
 struct DecodedJpeg {
     RgbPicture picture;

@@ -102,9 +102,9 @@ RgbPicture PictureSource::Render(uint64_t k, uint32_t width, uint32_t height, co
 }
 
 bool PictureSource::EncodeJpeg(uint64_t k, const ImageSettings& image, const PtzState& ptz,
-                               const std::string& sensorBlock, std::vector<uint8_t>* out) const {
+                               const std::string& sensorBlock, std::vector<uint8_t>* out, bool progressive) const {
     RgbPicture pic = Render(k, image.width, image.height, ptz);
-    return camsim::EncodeJpeg(pic, image.quality, {FrameComment(k, image, ptz), sensorBlock}, out);
+    return camsim::EncodeJpeg(pic, image.quality, {FrameComment(k, image, ptz), sensorBlock}, out, progressive);
 }
 
 }  // namespace camsim

@@ -29,9 +29,9 @@ public:
 
     RgbPicture Render(uint64_t k, uint32_t width, uint32_t height, const PtzState& ptz) const;
     // Picture k as the MJPEG stream sends it: JPEG at the image settings' size and quality with the
-    // frame comment and then the sensor block as comment segments.
+    // frame comment and then the sensor block as comment segments; progressive on request.
     bool EncodeJpeg(uint64_t k, const ImageSettings& image, const PtzState& ptz, const std::string& sensorBlock,
-                    std::vector<uint8_t>* out) const;
+                    std::vector<uint8_t>* out, bool progressive = false) const;
 
 private:
     mxpegenc::SyntheticScene scene_;

@@ -31,8 +31,10 @@ struct StreamDamage {
     size_t overwriteBytes = 16;
     // Comment segments of at least this many bytes in all, right after the SOI marker.
     size_t padBytes = 0;
+    // Motion-JPEG pictures encoded progressively: valid JPEG, but with no baseline start-of-frame.
+    bool progressive = false;
 
-    bool Any() const { return gapBytes > 0 || scan != Scan::None || padBytes > 0; }
+    bool Any() const { return gapBytes > 0 || scan != Scan::None || padBytes > 0 || progressive; }
     // Whether picture k is damaged.
     bool Applies(uint64_t k) const;
 };

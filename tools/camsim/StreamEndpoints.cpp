@@ -74,7 +74,9 @@ void StreamEndpoints::StreamJpeg(int fps, ResponseWriter& writer) {
     const uint64_t start = vp::MonotonicMilliseconds();
     std::vector<uint8_t> jpeg;
     for (uint64_t k = 0; Pace(k, fps, start, writer); ++k) {
-        if (!pictures_.EncodeJpeg(k, camera_.Image(), camera_.Ptz(), camera_.SensorBlock(), &jpeg)) return;
+        const FaultRule* fault = writer.Fault();
+        const bool progressive = fault && fault->damage.progressive && fault->damage.Applies(k);
+        if (!pictures_.EncodeJpeg(k, camera_.Image(), camera_.Ptz(), camera_.SensorBlock(), &jpeg, progressive)) return;
         std::vector<uint8_t> gap;
         DamageRecord record;
         const bool damaged = Damage(writer, k, false, &jpeg, &gap, &record);

@@ -1,6 +1,6 @@
 // Per-connection request loop of the simulator's HTTP server: head parsing, authentication,
 // faults, routing, request bodies as they arrive and responses through the fault rules.
-#include "camsim/HttpConnection.h"
+#include "httpserver/HttpConnection.h"
 
 #include <algorithm>
 #include <chrono>
@@ -176,6 +176,7 @@ bool ResponseWriter::Send(const char* data, size_t size) {
     while (size > 0) {
         if (connection_.MustEnd()) return false;
         size_t piece = std::min(size, kSendPieceBytes);
+        bool trickled = false;
         if (fault_) {
             if (fault_->closeAfterBytes >= 0) {
                 uint64_t limit = static_cast<uint64_t>(fault_->closeAfterBytes);
@@ -193,13 +194,14 @@ bool ResponseWriter::Send(const char* data, size_t size) {
                     if (connection_.context_.WaitEnd(connection_.epoch_, fault_->stallMs)) return false;
                 }
             }
-            if (fault_->trickleBytes > 0) piece = std::min(piece, fault_->trickleBytes);
+            trickled = Trickling(&piece);
+            if (trickled) piece = std::min(piece, fault_->trickleBytes);
         }
         if (!connection_.SendRaw(data, piece)) return false;
         sent_ += piece;
         data += piece;
         size -= piece;
-        if (fault_ && fault_->trickleBytes > 0 && fault_->trickleIntervalMs > 0 &&
+        if (trickled && fault_->trickleIntervalMs > 0 &&
             connection_.context_.WaitEnd(connection_.epoch_, fault_->trickleIntervalMs)) {
             return false;
         }
@@ -210,6 +212,13 @@ bool ResponseWriter::Send(const char* data, size_t size) {
         return false;
     }
     return true;
+}
+
+bool ResponseWriter::Trickling(size_t* limit) const {
+    if (fault_->trickleBytes == 0) return false;
+    if (!fault_->trickleBodyOnly || sent_ >= headEnd_) return true;
+    *limit = static_cast<size_t>(std::min<uint64_t>(*limit, headEnd_ - sent_));
+    return false;
 }
 
 bool ResponseWriter::Respond(int status, std::string_view contentType, std::string_view body,
@@ -227,6 +236,7 @@ bool ResponseWriter::Respond(int status, std::string_view contentType, std::stri
     for (const Header& h : extra) head += h.name + ": " + h.value + "\r\n";
     head += PaddingHeaders();
     head += "\r\n";
+    headEnd_ = sent_ + head.size();
     head.append(body);
     return Send(head.data(), head.size());
 }
@@ -247,6 +257,7 @@ bool ResponseWriter::BeginStream(int status, std::string_view contentType, const
     for (const Header& h : extra) head += h.name + ": " + h.value + "\r\n";
     head += PaddingHeaders();
     head += "\r\n";
+    headEnd_ = sent_ + head.size();
     return Send(head.data(), head.size());
 }
 

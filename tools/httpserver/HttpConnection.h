@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "camsim/Authenticator.h"
+#include "httpserver/Authenticator.h"
 #include "camsim/Faults.h"
-#include "camsim/HttpMessage.h"
-#include "camsim/RequestLog.h"
+#include "httpserver/HttpMessage.h"
+#include "httpserver/RequestLog.h"
 #include "platform/Socket.h"
 
 namespace camsim {
@@ -132,6 +132,9 @@ private:
                    bool keepAliveWanted);
     // Sends response bytes through the fault rule (close after, stall, trickle).
     bool Send(const char* data, size_t size);
+    // Whether the fault trickles the bytes at sent_; *limit caps the piece so a head sent whole
+    // ends where the trickle of its body begins.
+    bool Trickling(size_t* limit) const;
     bool Finish();  // ends a chunked stream
     bool KeepAlive() const;
     // Header lines a huge-head fault asks for; empty otherwise.
@@ -149,6 +152,7 @@ private:
     bool drainBody_ = true;
     int status_ = 0;
     uint64_t sent_ = 0;
+    uint64_t headEnd_ = 0;  // response bytes up to the end of the head, once it is being sent
 };
 
 class HttpConnection {
