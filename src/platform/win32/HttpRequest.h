@@ -57,8 +57,6 @@ public:
     bool Read(void* buffer, uint32_t size, uint32_t* read) override;
     // Any thread: later calls fail at once; one in progress ends with its own time-out.
     void Close() override;
-    // What the last failed call met, for diagnostics.
-    Failure LastFailure() const { return failure_; }
 
 private:
     enum class State { Created, SendingBody, Sent, ReadingBody, Finished, Failed };
@@ -98,7 +96,7 @@ private:
     uint64_t total_ = 0;
     uint64_t sent_ = 0;
     State state_ = State::Created;
-    Failure failure_ = Failure::None;
+    Failure failure_ = Failure::None;  // what the last failure met (HttpError.h), for diagnostics
     bool holdsSlot_ = false;
 
     std::mutex opMutex_;      // one call at a time

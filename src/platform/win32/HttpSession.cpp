@@ -1,6 +1,7 @@
 // The WinHTTP session: options, time-outs and the connection slots of each server.
 #include "platform/win32/HttpSession.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace velmora::platform::http {
@@ -59,6 +60,8 @@ bool Session::SetTimeouts(const Timeouts& timeouts) {
 
 bool Session::ApplyTimeouts(HINTERNET handle) const {
     Timeouts t = GetTimeouts();
+    // To WinHTTP 0 means no limit at all; to this layer it means none to wait.
+    for (uint32_t* ms : {&t.connectMs, &t.sendMs, &t.receiveMs}) *ms = std::max<uint32_t>(*ms, 1);
     // The receive time-out alone does not bound the wait for a reply head: without the
     // response time-out a stalled server holds WinHttpSendRequest (Wine) or
     // WinHttpReceiveResponse for as long as it likes.
