@@ -11,70 +11,22 @@
 #include "platform/Http.h"
 #include "platform/HttpAuthMemory.h"
 #include "platform/HttpDigest.h"
+#include "support/HttpLayerClient.h"
 #include "support/ScriptedServer.h"
 
 using namespace velmora::platform;
+using quillon::test::Client;
+using quillon::test::Handle;
 using quillon::test::HttpChunkedReply;
 using quillon::test::HttpReply;
 using quillon::test::ScriptedServer;
 using quillon::test::ScriptStep;
+using quillon::test::Status;
+using quillon::test::ReadBody;
 
 namespace {
 
-constexpr uint32_t kTestTimeoutMs = 5000;
 constexpr uint32_t kShortTimeoutMs = 300;
-
-// Owns a handle for the test's scope.
-class Handle {
-public:
-    explicit Handle(HttpHandle h = nullptr) : h_(h) {}
-    ~Handle() { Reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HttpHandle get() const { return h_; }
-    void Reset(HttpHandle h = nullptr) {
-        if (h_) HttpCloseHandle(h_);
-        h_ = h;
-    }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    HttpHandle h_;
-};
-
-struct Client {
-    explicit Client(uint16_t port, uint32_t timeoutMs = kTestTimeoutMs) {
-        session.Reset(HttpOpenSession("LayerTest/1"));
-        HttpSetTimeouts(session.get(), timeoutMs, timeoutMs, timeoutMs);
-        connection.Reset(HttpConnect(session.get(), "127.0.0.1", port));
-    }
-    HttpHandle Open(const std::string& verb = "GET", const std::string& path = "/x") {
-        return HttpOpenRequest(connection.get(), verb, path, kHttpFlagBypassProxyCache);
-    }
-    Handle session;
-    Handle connection;
-};
-
-uint32_t Status(HttpHandle r) {
-    uint32_t code = 0;
-    return HttpQueryStatusCode(r, &code) ? code : 0;
-}
-
-// Reads the body to its end with reads of at most piece bytes; false when a read fails.
-bool ReadBody(HttpHandle r, std::string* body, uint32_t piece = 4096) {
-    body->clear();
-    std::vector<char> buffer(piece);
-    for (int guard = 0; guard < 1000000; ++guard) {
-        uint32_t available = 0;
-        if (!HttpQueryDataAvailable(r, &available)) return false;
-        if (available == 0) return true;
-        uint32_t got = 0;
-        if (!HttpReadData(r, buffer.data(), piece, &got)) return false;
-        if (got == 0) return true;
-        body->append(buffer.data(), got);
-    }
-    return false;
-}
 
 // A GET that must succeed with the status; returns the body.
 std::string Get(Client& c, const std::string& path, uint32_t expectedStatus = 200) {

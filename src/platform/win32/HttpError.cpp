@@ -52,6 +52,4 @@ Failure FailureOf(uint32_t error) {
     return Failure::Other;
 }
 
-Failure LastFailure() { return FailureOf(GetLastError()); }
-
 }  // namespace velmora::platform::http

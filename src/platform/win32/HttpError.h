@@ -19,7 +19,5 @@ enum class Failure {
 
 // The kind of a Windows/WinHTTP error code; unknown codes are Other.
 Failure FailureOf(uint32_t error);
-// The kind of the calling thread's last error (GetLastError).
-Failure LastFailure();
 
 }  // namespace velmora::platform::http

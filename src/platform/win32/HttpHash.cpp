@@ -7,21 +7,6 @@
 
 namespace velmora::platform::http {
 
-namespace {
-
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(size * 2);
-    for (size_t i = 0; i < size; ++i) {
-        hex.push_back(kHex[bytes[i] >> 4]);
-        hex.push_back(kHex[bytes[i] & 0x0F]);
-    }
-    return hex;
-}
-
-}  // namespace
-
 std::string HexHash(DigestAlgorithm algorithm, std::string_view data) {
     bool sha256 = algorithm == DigestAlgorithm::Sha256 || algorithm == DigestAlgorithm::Sha256Sess;
     BCRYPT_ALG_HANDLE provider = nullptr;
@@ -38,13 +23,13 @@ std::string HexHash(DigestAlgorithm algorithm, std::string_view data) {
     ok = ok && BCRYPT_SUCCESS(BCryptFinishHash(hash, out, length, 0));
     if (hash) BCryptDestroyHash(hash);
     BCryptCloseAlgorithmProvider(provider, 0);
-    return ok ? Hex(out, length) : std::string();
+    return ok ? HexEncode(out, length) : std::string();
 }
 
 std::string RandomClientNonce() {
     unsigned char bytes[kClientNonceBytes];
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) return {};
-    return Hex(bytes, sizeof(bytes));
+    return HexEncode(bytes, sizeof(bytes));
 }
 
 }  // namespace velmora::platform::http

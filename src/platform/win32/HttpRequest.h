@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "platform/HttpAuthMemory.h"
+#include "platform/HttpHandleTable.h"
 #include "platform/win32/HttpError.h"
 #include "platform/win32/HttpSession.h"
 
@@ -32,30 +34,29 @@ struct ResponseField {
     std::string value;
 };
 
-class Request {
+class Request final : public RequestBase {
 public:
     Request(std::shared_ptr<Session> session, HINTERNET connection, std::string host, uint16_t port, std::string verb,
             std::string path, uint32_t flags);
-    ~Request();
+    ~Request() override;
     Request(const Request&) = delete;
     Request& operator=(const Request&) = delete;
 
     bool IsOpen() const { return handle_ != nullptr; }
-    bool SetCredentials(uint32_t target, uint32_t schemes, const std::string& user, const std::string& password);
-    bool AddHeaders(const std::string& lines, uint32_t modifiers);
-    bool Send(const void* body, uint32_t bodySize, uint32_t totalLength);
-    bool Write(const void* data, uint32_t size, uint32_t* written);
-    bool ReceiveResponse();
-    bool StatusCode(uint32_t* code);
-    bool ContentLength(uint32_t* length);
-    bool Header(const std::string& name, std::string* value);
-    bool AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target);
-    bool DataAvailable(uint32_t* available);
-    bool Read(void* buffer, uint32_t size, uint32_t* read);
+    bool SetCredentials(uint32_t target, uint32_t schemes, const std::string& user,
+                        const std::string& password) override;
+    bool AddHeaders(const std::string& lines, uint32_t modifiers) override;
+    bool Send(const void* body, uint32_t bodySize, uint32_t totalLength) override;
+    bool Write(const void* data, uint32_t size, uint32_t* written) override;
+    bool ReceiveResponse() override;
+    bool StatusCode(uint32_t* code) override;
+    bool ContentLength(uint32_t* length) override;
+    bool Header(const std::string& name, std::string* value) override;
+    bool AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target) override;
+    bool DataAvailable(uint32_t* available) override;
+    bool Read(void* buffer, uint32_t size, uint32_t* read) override;
     // Any thread: later calls fail at once; one in progress ends with its own time-out.
-    void Close();
-    // What the last failed call met, for diagnostics.
-    Failure LastFailure() const { return failure_; }
+    void Close() override;
 
 private:
     enum class State { Created, SendingBody, Sent, ReadingBody, Finished, Failed };
@@ -66,7 +67,7 @@ private:
     void Leave();
     // Runs one WinHTTP call on the handle; a failure records what it means in failure_.
     bool Call(const std::function<BOOL(HINTERNET)>& call);
-    bool AddHeaderLine(std::string_view line, uint32_t modifiers);
+    bool AddHeaderLine(std::string_view name, std::string_view value, uint32_t modifiers);
     bool AddOwnHeader(const std::string& line);
     bool Transmit();
     bool ReadHead();
@@ -89,18 +90,19 @@ private:
     HttpCredentials credentials_;
     uint32_t authTarget_ = kHttpAuthTargetServer;
     HttpAuthSent authSent_;
+    bool callerAuthorization_[2] = {false, false};  // by target: the caller set the header itself
 
     std::vector<uint8_t> body_;  // the body given to Send, kept for an authentication resend
     uint64_t total_ = 0;
     uint64_t sent_ = 0;
     State state_ = State::Created;
-    Failure failure_ = Failure::None;
+    Failure failure_ = Failure::None;  // what the last failure met (HttpError.h), for diagnostics
     bool holdsSlot_ = false;
 
-    std::mutex opMutex_;  // one call at a time
+    std::mutex opMutex_;      // one call at a time
     std::mutex handleMutex_;  // guards handle_, closed_ and calls_ against Close
     HINTERNET handle_ = nullptr;
-    bool closed_ = false;
+    std::atomic<bool> closed_{false};  // written under handleMutex_, read anywhere
     int calls_ = 0;
 
     uint32_t status_ = 0;

@@ -1,6 +1,7 @@
 // The WinHTTP session: options, time-outs and the connection slots of each server.
 #include "platform/win32/HttpSession.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace velmora::platform::http {
@@ -32,8 +33,8 @@ bool SetNumber(HINTERNET handle, DWORD option, DWORD value) {
 
 Session::Session(const std::string& agent) : authMemory_(std::make_shared<HttpAuthMemory>()) {
     std::wstring wideAgent = Widen(agent);
-    handle_ = WinHttpOpen(wideAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, 0);
+    handle_ =
+        WinHttpOpen(wideAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (handle_ && !(SetTimeouts(timeouts_) && SetMaxConnections(maxConnections_))) {
         WinHttpCloseHandle(handle_);
         handle_ = nullptr;
@@ -59,6 +60,8 @@ bool Session::SetTimeouts(const Timeouts& timeouts) {
 
 bool Session::ApplyTimeouts(HINTERNET handle) const {
     Timeouts t = GetTimeouts();
+    // To WinHTTP 0 means no limit at all; to this layer it means none to wait.
+    for (uint32_t* ms : {&t.connectMs, &t.sendMs, &t.receiveMs}) *ms = std::max<uint32_t>(*ms, 1);
     // The receive time-out alone does not bound the wait for a reply head: without the
     // response time-out a stalled server holds WinHttpSendRequest (Wine) or
     // WinHttpReceiveResponse for as long as it likes.

@@ -6,7 +6,6 @@
 #include <ws2tcpip.h>
 
 #include <climits>
-#include <utility>
 
 #include "platform/System.h"
 
@@ -79,18 +78,6 @@ void SetNoDelay(SOCKET s) {
 bool WouldBlock(int error) { return error == WSAEWOULDBLOCK || error == WSAEINTR || error == WSAEINPROGRESS; }
 
 }  // namespace
-
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
 
 bool TcpSocket::Connect(const std::string& host, uint16_t port, uint32_t timeoutMs) {
     Close();

@@ -12,68 +12,24 @@
 
 #include "platform/Http.h"
 #include "platform/HttpDigest.h"
+#include "support/HttpLayerClient.h"
 #include "support/ScriptedServer.h"
 
 using namespace velmora::platform;
+using quillon::test::Client;
+using quillon::test::Handle;
 using quillon::test::HttpReply;
+using quillon::test::ReadBody;
 using quillon::test::ReceivedRequest;
 using quillon::test::ScriptedServer;
 using quillon::test::ScriptStep;
+using quillon::test::Status;
 
 namespace {
 
-constexpr uint32_t kTestTimeoutMs = 5000;
 constexpr uint32_t kStallTimeoutMs = 400;
 // Bound on a call that must end by its own time-out; only reached on a fault.
 constexpr auto kCallBound = std::chrono::seconds(20);
-
-class Handle {
-public:
-    explicit Handle(HttpHandle h = nullptr) : h_(h) {}
-    ~Handle() { Reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HttpHandle get() const { return h_; }
-    HttpHandle release() { return std::exchange(h_, nullptr); }
-    void Reset(HttpHandle h = nullptr) {
-        if (h_) HttpCloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HttpHandle h_;
-};
-
-struct Client {
-    explicit Client(uint16_t port, uint32_t timeoutMs = kTestTimeoutMs) {
-        session.Reset(HttpOpenSession("WinLayerTest/1"));
-        EXPECT_TRUE(HttpSetTimeouts(session.get(), timeoutMs, timeoutMs, timeoutMs));
-        connection.Reset(HttpConnect(session.get(), "127.0.0.1", port));
-    }
-    HttpHandle Open(const std::string& verb = "GET", const std::string& path = "/x") {
-        return HttpOpenRequest(connection.get(), verb, path, kHttpFlagBypassProxyCache);
-    }
-    Handle session;
-    Handle connection;
-};
-
-uint32_t Status(HttpHandle r) {
-    uint32_t code = 0;
-    return HttpQueryStatusCode(r, &code) ? code : 0;
-}
-
-// Reads until the body ends (true) or a call fails (false), at most limit bytes.
-bool ReadBody(HttpHandle r, std::string* body, size_t limit = 1 << 20) {
-    body->clear();
-    std::vector<char> buffer(8192);
-    while (body->size() < limit) {
-        uint32_t got = 0;
-        if (!HttpReadData(r, buffer.data(), static_cast<uint32_t>(buffer.size()), &got)) return false;
-        if (got == 0) return true;
-        body->append(buffer.data(), got);
-    }
-    return true;
-}
 
 // Runs f on another thread and waits for it within kCallBound; false when it did not end.
 template <typename F>
@@ -99,8 +55,8 @@ void ExpectDigestAnswers(const ReceivedRequest& req, const std::string& challeng
     EXPECT_EQ(*auth[0].Param("nonce"), expected.nonce);
     EXPECT_EQ(*auth[0].Param("nc"), nc);
     EXPECT_EQ(*auth[0].Param("uri"), req.target);
-    http::DigestInput input{req.method, req.target, "admin", "geheim", *cnonce,
-                            static_cast<uint32_t>(std::stoul(nc, nullptr, 16))};
+    http::DigestInput input{req.method, req.target, "admin",
+                            "geheim",   *cnonce,    static_cast<uint32_t>(std::stoul(nc, nullptr, 16))};
     EXPECT_EQ(*response, http::DigestResponse(expected, input));
 }
 
@@ -118,8 +74,9 @@ TEST(CWinHttpLayerTest, ChallengesAreAnsweredByTheLayerAndRememberedForTheNextRe
          "WWW-Authenticate: Digest realm=\"cam\", nonce=\"a\", qop=\"auth\"\r\n"
          "WWW-Authenticate: Digest realm=\"cam\", nonce=\"b\", qop=\"auth\", algorithm=SHA-256\r\n",
          "Digest realm=\"cam\", nonce=\"b\", qop=\"auth\", algorithm=SHA-256"},
-        {"digest before basic", "WWW-Authenticate: Basic realm=\"cam\"\r\nWWW-Authenticate: Digest realm=\"cam\", "
-                                "nonce=\"d\", qop=\"auth\", opaque=\"o\"\r\n",
+        {"digest before basic",
+         "WWW-Authenticate: Basic realm=\"cam\"\r\nWWW-Authenticate: Digest realm=\"cam\", "
+         "nonce=\"d\", qop=\"auth\", opaque=\"o\"\r\n",
          "Digest realm=\"cam\", nonce=\"d\", qop=\"auth\", opaque=\"o\""},
         {"basic only", "WWW-Authenticate: Basic realm=\"cam\"\r\n", ""},
     };
@@ -207,8 +164,8 @@ TEST(CWinHttpLayerTest, EveryWaitEndsInTheReceiveTimeoutAgainstAStallingServer) 
         {"length body", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nfive!", true, "five!", "five!"},
         // Wine's WinHTTP hands out a chunk only once data of the next one has arrived, so "abc"
         // may stay held back.
-        {"chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nabc", true,
-         "hello", "helloabc"},
+        {"chunked body", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nabc", true, "hello",
+         "helloabc"},
         {"close-delimited body", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nabc", true, "abc", "abc"},
     };
     for (const auto& row : rows) {
@@ -223,8 +180,8 @@ TEST(CWinHttpLayerTest, EveryWaitEndsInTheReceiveTimeoutAgainstAStallingServer) 
         Handle r(c.Open());
         bool headed = true;
         // A stalled server may hold the send (Wine) or the receive; either must end.
-        ASSERT_TRUE(EndsInTime(
-            [&] { return HttpSendRequest(r.get(), nullptr, 0, 0) && HttpReceiveResponse(r.get()); }, &headed));
+        ASSERT_TRUE(EndsInTime([&] { return HttpSendRequest(r.get(), nullptr, 0, 0) && HttpReceiveResponse(r.get()); },
+                               &headed));
         EXPECT_EQ(headed, row.headArrives);
         if (!headed) {
             EXPECT_EQ(Status(r.get()), 0u);
@@ -258,7 +215,7 @@ TEST(CWinHttpLayerTest, AStreamThatNeverEndsIsReadIntactAndStoppedFromAnotherThr
     ASSERT_TRUE(HttpSendRequest(r.get(), nullptr, 0, 0));
     ASSERT_TRUE(HttpReceiveResponse(r.get()));
     std::string body;
-    ASSERT_TRUE(ReadBody(r.get(), &body, 6u << 20));
+    ASSERT_TRUE(ReadBody(r.get(), &body, 65536, 6u << 20));
     ASSERT_GE(body.size(), 6u << 20);
     size_t wrong = 0;
     for (size_t i = 0; i < body.size(); ++i) wrong += static_cast<uint8_t>(body[i]) != ScriptedServer::PatternByte(i);
