@@ -60,6 +60,13 @@ async function main() {
     await page.waitForFunction(() => { const s = document.getElementById("state0"); return s && s.textContent === "connected"; });
     check("channel 0 reads connected");
 
+    // The program that started the view set the camera's input 1 and left input 0 off.
+    await page.waitForFunction(() => {
+      const on = document.getElementById("input1"), off = document.getElementById("input0");
+      return on && off && on.textContent === "Input 1: on (1)" && off.textContent === "Input 0: off";
+    });
+    check("the inputs show as the camera reports them");
+
     await page.waitForFunction(() => { const i = document.getElementById("picture0"); return i && i.naturalWidth > 0; });
     const first = await pictureShot(page);
     const shownBefore = await picturesShown(page);
