@@ -89,8 +89,12 @@ async function main() {
     await page.type("#preset-name0", "Door");
     const added = await answerTo(page, "action=preset-add&name=Door", () => page.click("#preset-add0"));
     if (!added.ok) fail("adding preset Door was refused: " + JSON.stringify(added));
-    await page.waitForFunction(() => [...document.querySelectorAll("#presets0 .preset-name")].some((e) => e.textContent === "Door"));
+    const doors = (n) => [...document.querySelectorAll("#presets0 .preset-name")].filter((e) => e.textContent === "Door").length === n;
+    await page.waitForFunction(doors, {}, 1);
     check("preset Door shows in the list");
+    await page.waitForFunction(() => document.getElementById("fps0").textContent !== "0.0 pictures/s");
+    await page.screenshot({ path: screenshotPath, fullPage: true });
+    console.log("browser-test: screenshot " + screenshotPath);
 
     const box = await (await page.$("#picture0")).boundingBox();
     const centred = await answerTo(page, "action=center", () => page.mouse.click(box.x + box.width * 0.75, box.y + box.height * 0.25));
@@ -108,12 +112,16 @@ async function main() {
     if (!zoomed.ok) fail("the dragged rectangle's area zoom was refused: " + JSON.stringify(zoomed));
     check("a dragged rectangle asked for an area zoom");
 
+    // Its Remove button takes it off the list again (and leaves the preset file as it was).
+    const removed = await answerTo(page, "action=preset-remove&name=Door", () =>
+      page.evaluate(() => [...document.querySelectorAll("#presets0 li")].find((li) => li.textContent.startsWith("Door"))
+        .querySelector("button:last-child").click()));
+    if (!removed.ok) fail("removing preset Door was refused: " + JSON.stringify(removed));
+    await page.waitForFunction(doors, {}, 0);
+    check("preset Door leaves the list with its Remove button");
+
     if (foreign.length) fail("the page fetched from elsewhere: " + foreign.join(", "));
     check("nothing fetched from outside the host");
-
-    await page.waitForFunction(() => document.getElementById("fps0").textContent !== "0.0 pictures/s");
-    await page.screenshot({ path: screenshotPath, fullPage: true });
-    console.log("browser-test: screenshot " + screenshotPath);
   } finally {
     await browser.close();
     fs.rmSync(profile, { recursive: true, force: true });
