@@ -10,47 +10,55 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build-win64
 
-packages=(g++-mingw-w64-x86-64-posix wine64 ccache cmake ninja-build googletest dpkg-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "build-windows: missing packages: ${missing[*]}; run this script as root" >&2
-    exit 1
-  fi
-  echo "build-windows: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
-fi
+packages=(g++-mingw-w64-x86-64-posix wine wine64 ccache cmake ninja-build googletest dpkg-dev)
+./scripts/install-missing.sh build-windows "${packages[@]}"
 
-# pugixml's source package, once per build folder.
+# Debian source packages (pugixml, libjpeg-turbo), fetched once per build folder through a source
+# list of this script's own; prints the unpacked folder.
 deps=$out/_deps
-pugixml_src=$(ls -d "$deps"/pugixml-*/ 2>/dev/null | head -n 1 || true)
-if [ -z "$pugixml_src" ] || [ ! -f "$pugixml_src/src/pugixml.cpp" ]; then
-  apt_dir=$deps/apt
-  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts"
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  echo "deb-src http://deb.debian.org/debian $codename main" >"$apt_dir/sources.list"
-  apt_private=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/parts"
-               -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
-               -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
-  echo "build-windows: fetching pugixml's source package"
-  apt-get "${apt_private[@]}" -qq update
-  (cd "$deps" && apt-get "${apt_private[@]}" -qq source pugixml)
-  pugixml_src=$(ls -d "$deps"/pugixml-*/ | head -n 1)
-fi
-pugixml_src=${pugixml_src%/}
+apt_dir=$deps/apt
+apt_private=(-o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/parts"
+             -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
+             -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
+source_package() {
+  local name=$1 marker=$2 dir
+  dir=$(ls -d "$deps/$name"-[0-9]*/ 2>/dev/null | head -n 1 || true)
+  if [ -z "$dir" ] || [ ! -f "$dir/$marker" ]; then
+    if [ ! -f "$apt_dir/sources.list" ]; then
+      mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts"
+      echo "deb-src http://deb.debian.org/debian $(. /etc/os-release && echo "$VERSION_CODENAME") main" \
+        >"$apt_dir/sources.list.new"
+      mv "$apt_dir/sources.list.new" "$apt_dir/sources.list"
+      apt-get "${apt_private[@]}" -qq update >&2
+    fi
+    echo "build-windows: fetching the source package of $name" >&2
+    (cd "$deps" && apt-get "${apt_private[@]}" -qq source "$name" >&2 2>/dev/null)
+    dir=$(ls -d "$deps/$name"-[0-9]*/ | head -n 1)
+  fi
+  echo "${dir%/}"
+}
+mkdir -p "$deps"
+pugixml_src=$(source_package pugixml src/pugixml.cpp)
+jpeg_src=$(source_package libjpeg-turbo jpeglib.h)
 
 # ccache keys on paths relative to the checkout, so a fresh clone elsewhere reuses earlier builds.
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
-if [ ! -f "$out/build.ninja" ]; then
-  cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DQUILLON_PUGIXML_SOURCE_DIR="$pugixml_src" -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest >/dev/null
+
+# libjpeg-turbo for the reference host's picture checks: the static library, without SIMD (whose
+# assembler the cross toolchain lacks) and without TurboJPEG.
+jpeg_build=$deps/libjpeg-turbo-build
+if [ ! -f "$jpeg_build/libjpeg.a" ]; then
+  cmake -S "$jpeg_src" -B "$jpeg_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_C_COMPILER_LAUNCHER=ccache \
+    -DWITH_SIMD=OFF -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF -DCMAKE_INSTALL_PREFIX="$jpeg_build/install" -Wno-dev >/dev/null
+  ninja -C "$jpeg_build" jpeg-static >/dev/null
 fi
+
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DQUILLON_PUGIXML_SOURCE_DIR="$pugixml_src" -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest \
+  -DQUILLON_JPEG_SOURCE_DIR="$jpeg_src" -DQUILLON_JPEG_BUILD_DIR="$jpeg_build" \
+  -DQUILLON_LINUX_BUILD_DIR="$root/build" >/dev/null
 ninja -C "$out" "$@"
 
 echo "build-windows: artefacts in $out:"

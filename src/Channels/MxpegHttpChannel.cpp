@@ -10,7 +10,6 @@
 namespace velmora {
 
 namespace {
-constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
 constexpr uint32_t kStatusOk = 200;
 }  // namespace
 
@@ -27,8 +26,9 @@ bool CMxpegHttpChannel::SetParameters() {
         "/control/control?set&section=imagecontrol&motionjpeg=enable&size=%dx%d&quality=%d&framerate100=0",
         static_cast<int>(parameters_.Width), static_cast<int>(parameters_.Height),
         static_cast<int>(CameraQuality(parameters_.Quality)));
-    if (!client.SendRequest("GET", path)) return false;
-    return client.SendRequest("GET", kStoreConfigPath);
+    // Checked as the MJPEG channel's push: a refused request (a wrong password, say) is a failed
+    // pass that is logged and backed off, never a connection.
+    return PushImageControl(client, path, "velmora::CMxpegHttpChannel::SetParameters", true);
 }
 
 bool CMxpegHttpChannel::StreamVideo() {

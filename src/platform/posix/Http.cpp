@@ -204,6 +204,11 @@ bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* rea
     return r && read && r->Read(buffer, size, read);
 }
 
+const HttpBackendTraits& HttpBackend() {
+    static const HttpBackendTraits traits{true, true, true, true};
+    return traits;
+}
+
 bool HttpCloseHandle(HttpHandle handle) {
     std::shared_ptr<HttpObject> object;
     {

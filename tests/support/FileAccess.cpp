@@ -1,0 +1,35 @@
+// Per-thread drop of the file access override capabilities through capget/capset.
+#include "FileAccess.h"
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace quillon::test {
+
+namespace {
+
+bool DropOverrideForThisThread() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    constexpr unsigned kOverrides = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    data[0].effective &= ~kOverrides;
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+}  // namespace
+
+bool RunWithoutFileAccessOverride(const std::function<void()>& body) {
+    bool dropped = false;
+    std::thread worker([&] {
+        dropped = DropOverrideForThisThread();
+        if (dropped) body();
+    });
+    worker.join();
+    return dropped;
+}
+
+}  // namespace quillon::test
