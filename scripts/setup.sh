@@ -11,20 +11,7 @@ packages=(
   libjpeg62-turbo-dev libssl-dev libpugixml-dev
   lighttpd apache2-utils libxml2-utils curl binutils
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "setup: missing packages: ${missing[*]}; run this script as root" >&2
-    exit 1
-  fi
-  echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
-fi
+./scripts/install-missing.sh setup "${packages[@]}"
 
 # ccache keys on paths relative to the checkout, so a fresh clone elsewhere reuses earlier builds.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1

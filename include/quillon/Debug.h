@@ -1,14 +1,16 @@
 // Diagnostic records and the host's debug receiver.
 // The record lives only for the duration of PostDebugInfo; a receiver copies what it keeps.
 #pragma once
+#include "quillon/Abi.h"
 #include <cstdint>
 
 class CDebugInfoIf {
 public:
-    virtual ~CDebugInfoIf() = default;
+    QUILLON_DESTRUCTOR(CDebugInfoIf)
     virtual uint8_t GetLevel() const = 0;
     // Zero-terminated narrow text, or null when the message is empty.
     virtual const char* GetText() const = 0;
+    QUILLON_DESTRUCTOR_TAIL(CDebugInfoIf)
 };
 
 // Inner message sink: the driver implements it and hands it to its sub-objects.
@@ -27,8 +29,9 @@ namespace velmora::ipcapture {
 // Host object. Called from any driver thread, possibly concurrently.
 class IDebugInfoReceiver {
 public:
-    virtual ~IDebugInfoReceiver() = default;                  // entry 1
+    QUILLON_DESTRUCTOR(IDebugInfoReceiver)                    // entry 1
     virtual void PostDebugInfo(CDebugInfoIf* info) = 0;       // entry 2
+    QUILLON_DESTRUCTOR_TAIL(IDebugInfoReceiver)
 };
 
 }  // namespace velmora::ipcapture

@@ -1,6 +1,7 @@
 // The driver object as the host sees it, its video capture object and its I/O object,
 // plus the module's exported functions. One driver object implements every generation.
 #pragma once
+#include "quillon/Abi.h"
 #include <cstdint>
 
 #include "quillon/CapabilityQuery.h"
@@ -14,14 +15,15 @@ namespace velmora::ipcapture {
 // Host sink for input states and output failures.
 class IIOEventSink {
 public:
-    virtual ~IIOEventSink() = default;                                   // 1
+    QUILLON_DESTRUCTOR(IIOEventSink)                                     // 1
     virtual void OnStateChanged(uint32_t index, int32_t state) = 0;      // 2: inputs only
     virtual void OnFailure() = 0;                                        // 3
+    QUILLON_DESTRUCTOR_TAIL(IIOEventSink)
 };
 
 class ICaptureIOApi {
 public:
-    virtual ~ICaptureIOApi() = default;
+    QUILLON_DESTRUCTOR(ICaptureIOApi)
     virtual bool SetSink(IIOEventSink* sink) = 0;
     virtual bool Start() = 0;
     virtual bool Stop() = 0;
@@ -29,11 +31,12 @@ public:
     virtual uint32_t GetOutputCount() = 0;
     // State 1 switches an output low, state 2 high; the switch happens later on a worker.
     virtual bool SetOutput(uint32_t index, int32_t state) = 0;
+    QUILLON_DESTRUCTOR_TAIL(ICaptureIOApi)
 };
 
 class IIPVideoCapture {
 public:
-    virtual ~IIPVideoCapture() = default;                                               // 1
+    QUILLON_BASE_DESTRUCTOR(IIPVideoCapture)                                            // 1
     virtual uint32_t GetChannelCount() = 0;                                             // 2
     virtual bool StartChannel(uint32_t index, IVideoSink* sink, IChannelSettings* settings) = 0;  // 3
     virtual bool StopChannel(uint32_t index) = 0;                                       // 4
@@ -48,13 +51,15 @@ public:
 
 class IIPVideoCaptureEx : public IIPVideoCapture {
 public:
+    QUILLON_EXTENSION_DESTRUCTOR(IIPVideoCaptureEx)
     virtual bool Reserved6(void* a) = 0;                                                // 10
     virtual bool Reserved7(void* a) = 0;                                                // 11
+    QUILLON_DESTRUCTOR_TAIL(IIPVideoCaptureEx)
 };
 
 class IIPCaptureDriver {
 public:
-    virtual ~IIPCaptureDriver() = default;                                              // 1
+    QUILLON_BASE_DESTRUCTOR(IIPCaptureDriver)                                           // 1
     virtual bool Open(IDebugInfoReceiver* receiver, ISampleAllocator* allocator,
                       IDriverConfig* config) = 0;                                       // 2
     virtual void Close() = 0;                                                           // 3
@@ -76,7 +81,9 @@ public:
 
 class IIPCaptureDriverEx3 : public IIPCaptureDriverEx2 {
 public:
+    QUILLON_EXTENSION_DESTRUCTOR(IIPCaptureDriverEx3)
     virtual IIPPTZDriverEx* GetPTZDriverEx() = 0;                                       // 10
+    QUILLON_DESTRUCTOR_TAIL(IIPCaptureDriverEx3)
 };
 
 }  // namespace velmora::ipcapture

@@ -1,6 +1,7 @@
 // Host objects on the picture path: allocator, media sample, video sink and channel settings.
 // Entries are in slot order; placeholders are never called by the driver.
 #pragma once
+#include "quillon/Abi.h"
 #include <cstdint>
 
 namespace velmora::ipcapture {
@@ -10,7 +11,7 @@ constexpr uint32_t kFormatJpeg = 0x4745504A;
 
 class IMediaSample {
 public:
-    virtual ~IMediaSample() = default;                         // 1
+    QUILLON_DESTRUCTOR(IMediaSample)                           // 1
     virtual void Unused2() {}                                  // 2
     virtual uint8_t* GetData() = 0;                            // 3
     virtual uint32_t GetSize() = 0;                            // 4
@@ -27,12 +28,13 @@ public:
     virtual void SetWidth(uint32_t width) = 0;                 // 15
     virtual void Unused16() {}                                 // 16
     virtual void SetSizeClass(uint32_t sizeClass) = 0;         // 17
+    QUILLON_DESTRUCTOR_TAIL(IMediaSample)
 };
 
 // The host uses a sample only during DeliverSample; the producer releases it afterwards.
 class ISampleAllocator {
 public:
-    virtual ~ISampleAllocator() = default;                     // 1
+    QUILLON_DESTRUCTOR(ISampleAllocator)                       // 1
     virtual void Unused2() {}                                  // 2
     virtual IMediaSample* AllocateSample(uint32_t format, uint32_t size,
                                          const char* sourceName) = 0;  // 3
@@ -40,45 +42,51 @@ public:
     virtual void Unused5() {}                                  // 5
     virtual void Unused6() {}                                  // 6
     virtual void ReleaseSample(IMediaSample* sample) = 0;      // 7
+    QUILLON_DESTRUCTOR_TAIL(ISampleAllocator)
 };
 
 // One per started channel; both entries are called from the channel's capture thread.
 class IVideoSink {
 public:
-    virtual ~IVideoSink() = default;                           // 1
+    QUILLON_DESTRUCTOR(IVideoSink)                             // 1
     virtual bool DeliverSample(IMediaSample* sample) = 0;      // 2
     virtual void Unused3() {}                                  // 3
     virtual void OnSignalLost() = 0;                           // 4
+    QUILLON_DESTRUCTOR_TAIL(IVideoSink)
 };
 
 class IResolution {
 public:
-    virtual ~IResolution() = default;                          // 1
+    QUILLON_DESTRUCTOR(IResolution)                            // 1
     virtual uint16_t GetWidth() = 0;                           // 2
     virtual uint16_t GetHeight() = 0;                          // 3
+    QUILLON_DESTRUCTOR_TAIL(IResolution)
 };
 
 class IVideoFormat {
 public:
-    virtual ~IVideoFormat() = default;                         // 1
+    QUILLON_DESTRUCTOR(IVideoFormat)                           // 1
     virtual void Unused2() {}                                  // 2
     virtual void Unused3() {}                                  // 3
     virtual IResolution* GetResolution() = 0;                  // 4
+    QUILLON_DESTRUCTOR_TAIL(IVideoFormat)
 };
 
 class IRateControl {
 public:
-    virtual ~IRateControl() = default;                         // 1
+    QUILLON_DESTRUCTOR(IRateControl)                           // 1
     virtual uint16_t GetFrameInterval() = 0;                   // 2: ms between pictures
     virtual void Unused3() {}                                  // 3
     virtual uint16_t GetQuality() = 0;                         // 4: percent
+    QUILLON_DESTRUCTOR_TAIL(IRateControl)
 };
 
 class IChannelSettings {
 public:
-    virtual ~IChannelSettings() = default;                     // 1
+    QUILLON_DESTRUCTOR(IChannelSettings)                       // 1
     virtual IVideoFormat* GetVideoFormat() = 0;                // 2
     virtual IRateControl* GetRateControl() = 0;                // 3
+    QUILLON_DESTRUCTOR_TAIL(IChannelSettings)
 };
 
 }  // namespace velmora::ipcapture

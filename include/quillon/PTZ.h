@@ -1,17 +1,19 @@
 // PTZ interfaces the driver offers: the per-driver PTZ handler and the per-channel PTZ API.
 // Objects returned here stay owned by the driver; the host never deletes them.
 #pragma once
+#include "quillon/Abi.h"
 #include <cstdint>
 
 // Caller-parameter object carried with every posted PTZ command.
 class IIPParams {
 public:
-    virtual ~IIPParams() = default;
+    QUILLON_DESTRUCTOR(IIPParams)
     virtual int32_t GetChannel() = 0;
     virtual bool GetFlagA() = 0;
     virtual void SetFlagA(bool value) = 0;
     virtual bool GetFlagB() = 0;
     virtual void SetFlagB(bool value) = 0;
+    QUILLON_DESTRUCTOR_TAIL(IIPParams)
 };
 
 namespace velmora {
@@ -46,7 +48,7 @@ enum PtzApiResult : int32_t {
 
 class IIPPTZApi {
 public:
-    virtual ~IIPPTZApi() = default;                                              // 1
+    QUILLON_BASE_DESTRUCTOR(IIPPTZApi)                                           // 1
     virtual int32_t IsDome() = 0;                                                // 2
     virtual int32_t Move(int32_t direction, int32_t speed) = 0;                  // 3
     virtual int32_t Stop() = 0;                                                  // 4
@@ -70,19 +72,23 @@ public:
 
 class IIPPTZApiEx : public IIPPTZApi {
 public:
+    QUILLON_EXTENSION_DESTRUCTOR(IIPPTZApiEx)
     virtual bool IsOptionSupported(int32_t value) = 0;                           // 21
+    QUILLON_DESTRUCTOR_TAIL(IIPPTZApiEx)
 };
 
 class IIPPTZDriver {
 public:
-    virtual ~IIPPTZDriver() = default;
+    QUILLON_BASE_DESTRUCTOR(IIPPTZDriver)
     virtual IIPPTZApi* GetPTZApi(uint32_t channel) = 0;
 };
 
 class IIPPTZDriverEx : public IIPPTZDriver {
 public:
+    QUILLON_EXTENSION_DESTRUCTOR(IIPPTZDriverEx)
     IIPPTZApi* GetPTZApi(uint32_t channel) override { return GetPTZApiEx(channel); }
     virtual IIPPTZApiEx* GetPTZApiEx(uint32_t channel) = 0;
+    QUILLON_DESTRUCTOR_TAIL(IIPPTZDriverEx)
 };
 
 }  // namespace velmora

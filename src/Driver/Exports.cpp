@@ -12,14 +12,18 @@ QUILLON_EXPORT IIPCaptureDriver* CreateIPCapture() {
     }
 }
 
-QUILLON_EXPORT void DeleteIPCapture(IIPCaptureDriver* driver) { delete driver; }
+// Every driver this module hands out is the newest generation, whose destructor is public on
+// every system (the first generation's is reachable only through its destructor slot on Windows).
+QUILLON_EXPORT void DeleteIPCapture(IIPCaptureDriver* driver) noexcept {
+    delete static_cast<velmora::ipcapture::IIPCaptureDriverEx3*>(driver);
+}
 
 QUILLON_EXPORT IIPCaptureDriver* CreateIPCaptureEx() __attribute__((alias("CreateIPCapture")));
 QUILLON_EXPORT IIPCaptureDriver* CreateIPCaptureEx2() __attribute__((alias("CreateIPCapture")));
 QUILLON_EXPORT IIPCaptureDriver* CreateIPCaptureEx3() __attribute__((alias("CreateIPCapture")));
-QUILLON_EXPORT void DeleteIPCaptureEx(IIPCaptureDriver*) __attribute__((alias("DeleteIPCapture")));
-QUILLON_EXPORT void DeleteIPCaptureEx2(IIPCaptureDriver*) __attribute__((alias("DeleteIPCapture")));
-QUILLON_EXPORT void DeleteIPCaptureEx3(IIPCaptureDriver*) __attribute__((alias("DeleteIPCapture")));
+QUILLON_EXPORT void DeleteIPCaptureEx(IIPCaptureDriver*) noexcept __attribute__((alias("DeleteIPCapture")));
+QUILLON_EXPORT void DeleteIPCaptureEx2(IIPCaptureDriver*) noexcept __attribute__((alias("DeleteIPCapture")));
+QUILLON_EXPORT void DeleteIPCaptureEx3(IIPCaptureDriver*) noexcept __attribute__((alias("DeleteIPCapture")));
 
 // Capability query: nothing may throw across the host boundary, so a failure reads as 0.
 

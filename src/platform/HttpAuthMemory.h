@@ -54,6 +54,11 @@ struct HttpAuthRequest {
     std::string uri;
 };
 
+// The schemes this layer performs (kHttpAuthBasic, kHttpAuthDigest) among the challenges of a
+// 401/407 answer's header values, and the first of them in the server's order. False when the
+// answer offers none of them.
+bool OfferedHttpAuthSchemes(const std::vector<std::string_view>& challenges, uint32_t* supported, uint32_t* first);
+
 class HttpAuthMemory {
 public:
     // Servers remembered at most; a memory serves one device, so this is never reached in use.

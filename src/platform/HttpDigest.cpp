@@ -200,6 +200,17 @@ bool PickDigestChallenge(const std::vector<AuthChallenge>& challenges, DigestCha
     return found;
 }
 
+std::string HexEncode(const unsigned char* bytes, size_t size) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        hex.push_back(kHex[bytes[i] >> 4]);
+        hex.push_back(kHex[bytes[i] & 0x0F]);
+    }
+    return hex;
+}
+
 std::string DigestResponse(const DigestChallenge& c, const DigestInput& in) {
     auto h = [&](const std::string& s) { return HexHash(c.algorithm, s); };
     std::string ha1 = h(in.user + ":" + c.realm + ":" + in.password);

@@ -58,6 +58,8 @@ struct DigestInput {
     uint32_t nc = 1;
 };
 
+// Lower-case hex text of bytes, as the hooks below give their results.
+std::string HexEncode(const unsigned char* bytes, size_t size);
 // Per-platform hook: lower-case hex digest of data with the algorithm's hash (MD5 or SHA-256;
 // the -sess forms use the same hash); empty if the hash is unavailable.
 std::string HexHash(DigestAlgorithm algorithm, std::string_view data);

@@ -12,6 +12,13 @@ bool SystemTime100ns(uint64_t* value);
 // Monotonic milliseconds for measuring durations.
 uint64_t MonotonicMilliseconds();
 
+// Separator between the folders of a path, as the system writes it.
+#if defined(_WIN32)
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
 // Full path of the running executable; empty when unknown.
 std::string ExecutablePath();
 

@@ -166,7 +166,7 @@ TEST(PlatformSyncTest, ThreadNamesAreCutToTheOsLimit) {
     std::vector<std::string> names = {
         "short",                 // kept
         "exactly15chars_",       // the OS limit
-        "BaseIPPTZThread_Ch3",   // cut to 15
+        "BaseIPPTZThread_Ch3",   // cut to 15 where the OS has that limit (Linux), else kept
         "",                      // empty is allowed
     };
     ThreadObject* thread = CreateThreadObject(&NameEntry, &names, nullptr);
@@ -175,7 +175,8 @@ TEST(PlatformSyncTest, ThreadNamesAreCutToTheOsLimit) {
     CloseThreadObject(thread);
     EXPECT_EQ(names[0], "short");
     EXPECT_EQ(names[1], "exactly15chars_");
-    EXPECT_EQ(names[2], "BaseIPPTZThread");
+    EXPECT_GE(names[2].size(), 15u);
+    EXPECT_EQ(std::string("BaseIPPTZThread_Ch3").rfind(names[2], 0), 0u) << names[2];
     EXPECT_EQ(names[3], "");
     char tiny[1] = {'x'};
     EXPECT_STREQ(GetCurrentThreadNameCopy(tiny, 0), "");

@@ -95,7 +95,7 @@ TEST(PlatformSystemTest, ReadsModuleFromCurrentDirectory) {
     PeImageOptions options;
     options.productVersion[0] = 6;
     options.productVersion[1] = 3;
-    ASSERT_TRUE(WriteBinaryFile(dir.File("ombrel.dll"), BuildPeImage(options)));
+    ASSERT_TRUE(WriteBinaryFile(dir.File("ombrel.dll"), BuildResourcePeImage(options)));
     ASSERT_TRUE(WriteBinaryFile(dir.File("notpe.dll"), {'h', 'e', 'l', 'l', 'o', '\n'}));
     ASSERT_TRUE(WriteBinaryFile(dir.File("empty.dll"), {}));
     ScopedCurrentDirectory cwd(dir.Path());
@@ -126,7 +126,7 @@ TEST(PlatformSystemTest, ModuleBesideExecutableWinsOverCurrentDirectory) {
     const std::string beside = velmora::platform::ExecutableDirectory() + name;
     PeImageOptions besideOptions;
     besideOptions.productVersion[0] = 7;
-    ASSERT_TRUE(WriteBinaryFile(beside, BuildPeImage(besideOptions)));
+    ASSERT_TRUE(WriteBinaryFile(beside, BuildResourcePeImage(besideOptions)));
     struct Remove {
         std::string path;
         ~Remove() { std::filesystem::remove(path); }
@@ -136,7 +136,7 @@ TEST(PlatformSystemTest, ModuleBesideExecutableWinsOverCurrentDirectory) {
     ASSERT_TRUE(dir.Ok());
     PeImageOptions cwdOptions;
     cwdOptions.productVersion[0] = 8;
-    ASSERT_TRUE(WriteBinaryFile(dir.File(name), BuildPeImage(cwdOptions)));
+    ASSERT_TRUE(WriteBinaryFile(dir.File(name), BuildResourcePeImage(cwdOptions)));
     ScopedCurrentDirectory cwd(dir.Path());
     Version got;
     ASSERT_TRUE(ReadModuleProductVersion(name.c_str(), got.v));
@@ -164,12 +164,12 @@ TEST(PlatformSystemTest, MonotonicClockNeverGoesBack) {
 TEST(PlatformSystemTest, ExecutablePathNamesThisProgram) {
     const std::string path = velmora::platform::ExecutablePath();
     ASSERT_FALSE(path.empty());
-    EXPECT_EQ(std::filesystem::path(path).filename(), "test_platform");
+    EXPECT_EQ(std::filesystem::path(path).stem(), "test_platform");
     const std::string dir = velmora::platform::ExecutableDirectory();
     ASSERT_FALSE(dir.empty());
-    EXPECT_EQ(dir.back(), '/');
+    EXPECT_EQ(static_cast<wchar_t>(dir.back()), static_cast<wchar_t>(std::filesystem::path::preferred_separator));
     EXPECT_EQ(path.substr(0, dir.size()), dir);
-    EXPECT_EQ(path.find('/', dir.size()), std::string::npos);
+    EXPECT_EQ(path.find_first_of("/\\", dir.size()), std::string::npos);
 }
 
 TEST(PlatformSystemTest, ReadableNonEmptyFileCheck) {

@@ -2,6 +2,7 @@
 // VS_VERSIONINFO / VS_FIXEDFILEINFO structures define them (all little-endian).
 #include "PeImage.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace quillon::test {
@@ -75,6 +76,74 @@ std::vector<uint8_t> BuildPeImage(const PeImageOptions& o) {
     Put32(b, fixed + 48, 0);            // dwFileDateLS
     if (b.size() < fixed + kFixedFileInfoSize + 64) b.resize(fixed + kFixedFileInfoSize + 64, 0);
     if (o.truncateAfterSignature) b.resize(fixed + o.truncateAfterSignature);
+    return b;
+}
+
+std::vector<uint8_t> BuildResourcePeImage(const PeImageOptions& o) {
+    constexpr size_t kPe = 0x80;
+    constexpr size_t kOptional = kPe + 24;
+    constexpr size_t kOptionalSize = 240;  // PE32+ with sixteen data directories
+    constexpr size_t kSection = kOptional + kOptionalSize;
+    constexpr uint32_t kFileAlignment = 0x200, kSectionAlignment = 0x1000;
+    constexpr uint32_t kRsrcRva = 0x1000, kRsrcFile = 0x200;
+
+    // Resource section: root (type 16 = RT_VERSION) -> name 1 -> language 0x409 -> data entry.
+    std::vector<uint8_t> r(0x58, 0);
+    auto directory = [&r](size_t at, uint32_t id, uint32_t target) {
+        Put16(r, at + 14, 1);  // one entry, by id
+        Put32(r, at + 16, id);
+        Put32(r, at + 20, target);
+    };
+    directory(0x00, 16, 0x80000000u | 0x18);
+    directory(0x18, 1, 0x80000000u | 0x30);
+    directory(0x30, 0x409, 0x48);
+    // VS_VERSIONINFO with its fixed info, as BuildPeImage lays it out.
+    PeImageOptions block = o;
+    block.versionOffset = 0x58;
+    block.strayConstantBefore = false;
+    block.truncateAfterSignature = 0;
+    block.padTo = 0;
+    std::vector<uint8_t> withBlock = BuildPeImage(block);
+    const uint16_t blockLength = uint16_t(withBlock[0x58] | withBlock[0x59] << 8);
+    r.insert(r.end(), withBlock.begin() + 0x58, withBlock.begin() + 0x58 + blockLength);
+    Put32(r, 0x48, kRsrcRva + 0x58);  // data RVA
+    Put32(r, 0x4C, blockLength);
+
+    const uint32_t rawSize = (uint32_t(r.size()) + kFileAlignment - 1) / kFileAlignment * kFileAlignment;
+    std::vector<uint8_t> b(kRsrcFile + rawSize, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    Put32(b, 0x3C, kPe);
+    b[kPe] = 'P';
+    b[kPe + 1] = 'E';
+    Put16(b, kPe + 4, 0x8664);            // machine: x86-64
+    Put16(b, kPe + 6, 1);                 // one section
+    Put16(b, kPe + 20, kOptionalSize);
+    Put16(b, kPe + 22, 0x2022);           // executable image, large address aware, DLL
+    Put16(b, kOptional + 0, 0x20B);       // PE32+
+    Put32(b, kOptional + 24, 0x10000000); // image base (low half)
+    Put32(b, kOptional + 32, kSectionAlignment);
+    Put32(b, kOptional + 36, kFileAlignment);
+    Put16(b, kOptional + 40, 6);          // operating system 6.0
+    Put16(b, kOptional + 48, 6);          // subsystem 6.0
+    Put32(b, kOptional + 56, kRsrcRva + kSectionAlignment);  // size of image
+    Put32(b, kOptional + 60, kRsrcFile);  // size of headers
+    Put16(b, kOptional + 68, 2);          // subsystem: Windows GUI
+    Put32(b, kOptional + 72, 0x100000);   // stack reserve
+    Put32(b, kOptional + 80, 0x1000);     // stack commit
+    Put32(b, kOptional + 88, 0x100000);   // heap reserve
+    Put32(b, kOptional + 96, 0x1000);     // heap commit
+    Put32(b, kOptional + 108, 16);        // data directories
+    Put32(b, kOptional + 112 + 2 * 8, kRsrcRva);  // resource directory
+    Put32(b, kOptional + 112 + 2 * 8 + 4, uint32_t(r.size()));
+    const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+    for (size_t i = 0; i < 8; ++i) b[kSection + i] = static_cast<uint8_t>(name[i]);
+    Put32(b, kSection + 8, uint32_t(r.size()));  // virtual size
+    Put32(b, kSection + 12, kRsrcRva);
+    Put32(b, kSection + 16, rawSize);
+    Put32(b, kSection + 20, kRsrcFile);
+    Put32(b, kSection + 36, 0x40000040u);  // initialised data, readable
+    std::copy(r.begin(), r.end(), b.begin() + kRsrcFile);
     return b;
 }
 

@@ -30,6 +30,11 @@ struct PeImageOptions {
 
 std::vector<uint8_t> BuildPeImage(const PeImageOptions& options);
 
+// A complete 64-bit PE image (optional header, one ".rsrc" section, resource directory with an
+// RT_VERSION entry) that the system's own version-resource API reads as well; only the versions
+// and the structure version of the options apply.
+std::vector<uint8_t> BuildResourcePeImage(const PeImageOptions& options);
+
 // Writes bytes to a file; false on any error.
 bool WriteBinaryFile(const std::string& path, const std::vector<uint8_t>& bytes);
 

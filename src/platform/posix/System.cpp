@@ -23,14 +23,6 @@ namespace {
 constexpr uint64_t kEpochDifferenceSeconds = 11644473600ULL;
 // A version resource is small; refuse to read huge files whole.
 constexpr size_t kMaxModuleFileSize = 256u * 1024u * 1024u;
-constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BDu;
-constexpr size_t kFixedFileInfoSize = 52;
-// High word of dwStrucVersion, the word after the signature.
-constexpr uint32_t kFixedFileInfoStructMajor = 1;
-
-uint32_t ReadLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -72,29 +64,6 @@ std::string ExecutableDirectory() {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return {};
     return path.substr(0, slash + 1);
-}
-
-bool ParseProductVersion(const uint8_t* image, size_t size, uint16_t version[4]) {
-    // A PE image: "MZ", then at e_lfanew the "PE\0\0" signature.
-    if (!image || size < 0x40 || image[0] != 'M' || image[1] != 'Z') return false;
-    uint32_t peOffset = ReadLe32(image + 0x3C);
-    if (peOffset > size - 4 || std::memcmp(image + peOffset, "PE\0\0", 4) != 0) return false;
-    // VS_FIXEDFILEINFO, found by its signature. The same 32-bit value can sit in code or data
-    // (an operand comparing against it), so a match must also carry the structure version
-    // 1.x that every fixed info has; the scan is byte-wise because nothing guarantees where
-    // the resource data starts in the file.
-    for (size_t i = 0; i + kFixedFileInfoSize <= size; ++i) {
-        if (ReadLe32(image + i) != kFixedFileInfoSignature) continue;
-        if (ReadLe32(image + i + 4) >> 16 != kFixedFileInfoStructMajor) continue;
-        uint32_t productMs = ReadLe32(image + i + 16);
-        uint32_t productLs = ReadLe32(image + i + 20);
-        version[0] = static_cast<uint16_t>(productMs >> 16);
-        version[1] = static_cast<uint16_t>(productMs & 0xFFFF);
-        version[2] = static_cast<uint16_t>(productLs >> 16);
-        version[3] = static_cast<uint16_t>(productLs & 0xFFFF);
-        return true;
-    }
-    return false;
 }
 
 bool ReadModuleProductVersion(const char* fileName, uint16_t version[4]) {
