@@ -201,6 +201,40 @@ TEST_F(CCapabilityQueryTest, UninitDuringQueryWaitsForTheThread) {
     EXPECT_EQ(capability::InitQuery(&next, 0), 1);
 }
 
+// The query has no driver: it keeps its own memory of what the camera asked for, for as long as it
+// runs. Each query sends nothing before the first challenge and meets exactly one 401, and a
+// Digest-only camera never sees Basic.
+TEST_F(CCapabilityQueryTest, EachQueryAuthenticatesAfterOneChallenge) {
+    for (auto [mode, scheme] : {std::pair{camsim::AuthMode::Digest, "Digest"}, std::pair{camsim::AuthMode::Basic, "Basic"}}) {
+        sim_.SetAuth(mode, "admin", "meinsm");
+        for (int query = 1; query <= 2; ++query) {
+            sim_.Requests().Clear();
+            CallbackRecorder callback;
+            ResultRecorder result;
+            ASSERT_EQ(capability::InitQuery(&callback, 0), 1);
+            ASSERT_EQ(capability::StartQuery("127.0.0.1", sim_.Port(), "admin", "meinsm", &result), 1);
+            ASSERT_TRUE(callback.WaitForNotification(kNotificationWaitMs)) << scheme << " query " << query;
+            EXPECT_EQ(capability::UninitQuery(), 1);
+            ASSERT_EQ(callback.Notifications().size(), 1u);
+            EXPECT_TRUE(callback.Notifications()[0].succeeded) << scheme << " query " << query;
+            const auto log = sim_.Requests().Snapshot();
+            ASSERT_GE(log.size(), 5u);  // four probe steps and the one challenged request
+            size_t challenges = 0;
+            for (size_t i = 0; i < log.size(); ++i) {
+                const auto value = log[i].Find("Authorization");
+                challenges += log[i].status == 401;
+                if (i == 0) {
+                    EXPECT_FALSE(value.has_value()) << scheme << ": credentials before the challenge";
+                } else {
+                    ASSERT_TRUE(value.has_value()) << scheme << " " << log[i].target;
+                    EXPECT_EQ(value->substr(0, value->find(' ')), scheme) << log[i].target;
+                }
+            }
+            EXPECT_EQ(challenges, 1u) << scheme << " query " << query;
+        }
+    }
+}
+
 // A camera that sends a byte every quarter second never runs into the request time-out. Uninit
 // aborts the query's request wherever it waits and returns once the thread has ended, with its one
 // notification sent: nothing of the query can call the host afterwards.
