@@ -7,31 +7,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "MxpegPictureCheck.h"
 #include "mxm/MxPEGParser.h"
 
 namespace {
 
 constexpr uint32_t kBufferSize = 64 * 1024;
-
-class CheckingReceiver : public mxm::ISegmentedStreamReceiver {
- public:
-  explicit CheckingReceiver(int32_t limit) : limit_(limit) {}
-  void FrameComplete(int32_t width, int32_t height) override {
-    if (picture_.size() < 4 || picture_[0] != 0xFF || picture_[1] != 0xD8 || picture_[picture_.size() - 2] != 0xFF ||
-        picture_.back() != 0xD9)
-      __builtin_trap();
-    if (width < 1 || height < 1 || width > limit_ || height > limit_) __builtin_trap();
-    picture_.clear();
-  }
-  void AppendSegment(const uint8_t* data, uint32_t length) override {
-    if (length > 0 && data == nullptr) __builtin_trap();
-    picture_.insert(picture_.end(), data, data + length);
-  }
-
- private:
-  int32_t limit_;
-  std::vector<uint8_t> picture_;
-};
 
 }  // namespace
 
@@ -41,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t limit = data[1] == 0xFF ? 256 : 64;
   data += 2;
   size -= 2;
-  CheckingReceiver receiver(limit);
+  mxmfuzz::CheckingReceiver receiver(limit, false);
   // Inputs are far smaller than a camera's frames: a small frame buffer keeps each run cheap.
   mxm::MxPEGParser parser(&receiver, kBufferSize);
   parser.Converter().SetMaxPictureSide(limit);

@@ -72,12 +72,12 @@ void CheckScanCache(FuzzedDataProvider& in) {
       mxm::EncodingSet::Build(mxm::kStdDcLuminance.data(), mxm::kStdAcLuminance.data());
   static const mxm::EncodingSet chrominance =
       mxm::EncodingSet::Build(mxm::kStdDcChrominance.data(), mxm::kStdAcChrominance.data());
-  const size_t tiles = in.ConsumeIntegralInRange<size_t>(1, 24);
+  const size_t tiles = in.ConsumeIntegralInRange<size_t>(1, 16);
   std::vector<int16_t> store(tiles * mxm::TileScanCache::kCoefficientsPerTile, 0);
   mxm::TileScanCache cache;
   cache.Resize(tiles);
   static mxm::JpegScanWriter reference;  // reset for every round; kept to spare each run its allocation
-  for (int round = 0; round < 32 && in.remaining_bytes() > 0; ++round) {
+  for (int round = 0; round < 24 && in.remaining_bytes() > 0; ++round) {
     const uint8_t action = in.ConsumeIntegral<uint8_t>();
     if (action < 16) {
       cache.Invalidate();

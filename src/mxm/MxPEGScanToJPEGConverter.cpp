@@ -177,20 +177,18 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
   if (layout == Layout::k422) {
     if (frame.tileMap != nullptr) return false;  // 4:2:2 frames are always complete pictures
     tileCache_.Invalidate();
+    pendingChroma_.assign(static_cast<size_t>(storeColumns_) * 2, 0);
     // A 16x8 unit per tile half; a last tile row of 8 picture rows or fewer has only its upper one.
     const int32_t unitRows = (frame.height + 7) / 8;
     for (int32_t row = 0; row < unitRows; ++row)
       for (int32_t column = 0; column < storeColumns_; ++column) {
-        if (!DecodeUnit422(row, column, predictors)) return false;
-        if ((row + 1 < unitRows || column + 1 < storeColumns_) && !endOfUnit()) return false;
+        if (!DecodeUnit422(row, column, predictors) ||
+            ((row + 1 < unitRows || column + 1 < storeColumns_) && !endOfUnit())) {
+          MergePendingChroma(row / 2);  // so that later frames find coefficients there, not samples
+          return false;
+        }
       }
-    if (unitRows % 2 != 0) {
-      for (int32_t column = 0; column < storeColumns_; ++column) {
-        int16_t* tile = &store_[(static_cast<size_t>(unitRows / 2) * storeColumns_ + column) * kCoefficientsPerTile];
-        MergeChroma(tile + 4 * 64, nullptr, slots_[2].quant);
-        MergeChroma(tile + 5 * 64, nullptr, slots_[3].quant);
-      }
-    }
+    MergePendingChroma((unitRows - 1) / 2);  // the lone upper units of a last tile row
     return ScanEndedCleanly();
   }
   // Map bits beyond the frame's bytes read as 0: the tile was not sent.
@@ -277,9 +275,23 @@ bool MxPEGScanToJPEGConverter::DecodeUnit422(int32_t unitRow, int32_t unitColumn
     int16_t* target = s < 2 ? tile + ((odd ? 2 : 0) + s) * 64 : tile + (4 + (s - 2)) * 64;
     int16_t* block = (s >= 2 && odd) ? scratch_ : target;
     if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], block)) return false;
-    if (s >= 2) ConvertChroma(block, target, slot.quant, odd);
+    if (s >= 2) {
+      ConvertChroma(block, target, slot.quant, odd);
+      pendingChroma_[static_cast<size_t>(unitColumn) * 2 + (s - 2)] = odd ? 0 : 1;
+    }
   }
   return true;
+}
+
+// Chroma blocks of the tile row that still hold an upper unit's samples become coefficients, from
+// those samples alone.
+void MxPEGScanToJPEGConverter::MergePendingChroma(int32_t tileRow) {
+  for (size_t i = 0; i < pendingChroma_.size(); ++i) {
+    if (!pendingChroma_[i]) continue;
+    const size_t tile = static_cast<size_t>(tileRow) * storeColumns_ + i / 2;
+    MergeChroma(&store_[tile * kCoefficientsPerTile + (4 + i % 2) * 64], nullptr, slots_[2 + i % 2].quant);
+    pendingChroma_[i] = 0;
+  }
 }
 
 // 4:2:2 -> 4:2:0 chroma: the upper unit leaves its samples in the store block; the lower unit

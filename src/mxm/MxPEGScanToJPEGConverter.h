@@ -78,6 +78,7 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   bool DecodeUnit422(int32_t unitRow, int32_t unitColumn, int16_t* predictors);
   void ConvertChroma(int16_t* block, int16_t* target, const uint16_t* quant, bool oddRow);
   void MergeChroma(int16_t* target, const int16_t* lower, const uint16_t* quant);
+  void MergePendingChroma(int32_t tileRow);
   void WritePicture(int32_t width, int32_t height);
   void CodeScan();
   void Send(const uint8_t* data, uint32_t length);
@@ -99,6 +100,7 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   EncodingSet luminance_;
   EncodingSet chrominance_;
   int16_t scratch_[64] = {};
+  std::vector<uint8_t> pendingChroma_;  // 4:2:2: per tile column, Cb and Cr hold upper-unit samples
 };
 
 }  // namespace mxm

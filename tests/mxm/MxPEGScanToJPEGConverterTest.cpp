@@ -696,3 +696,27 @@ TEST(MxPEGScanToJPEGConverterTest, NewQuantTablesReexpressTheKeptTiles) {
     EXPECT_LE(worst, 2 * c.newStep) << "largest change of a sample in the tile not sent";
   }
 }
+
+// A 4:2:2 frame cut short leaves no samples where coefficients belong: the chroma of the tiles whose
+// upper unit came through is made from it, and the next picture shows it as a plain colour.
+TEST(MxPEGScanToJPEGConverterTest, FourTwoTwoFrameCutShortLeavesCoefficientsInTheStore) {
+  mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+  spec.sampling422 = true;
+  spec.width = 32;
+  std::vector<Block> blocks = {DcBlock(0), DcBlock(0), DcBlock(400), DcBlock(-300)};  // unit (0, 0)
+  std::vector<uint8_t> scan = mxmtest::EncodeScan(blocks, true);
+  spec.scan.assign(scan.begin(), scan.end());  // the scan ends after the first unit: 3 more were due
+  Harness h;
+  ASSERT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 0u);
+  mxmtest::FrameSpec empty = mxmtest::DefaultSpec();  // 4:2:0, no tile sent
+  empty.width = 32;
+  empty.tileMap = std::vector<uint8_t>{0x00};
+  empty.scan.clear();
+  ASSERT_EQ(h.Convert(mxmtest::BuildFrame(empty)), 1u);
+  const std::vector<int16_t>& store = h.parser.Converter().CoefficientStore();
+  for (int c = 0; c < 2; ++c) {
+    const int16_t* block = &store[(4 + c) * 64];
+    EXPECT_NEAR(block[0], c == 0 ? 400 : -300, 8) << "DC of " << (c == 0 ? "Cb" : "Cr");  // within a sample's rounding
+    EXPECT_TRUE(std::all_of(block + 1, block + 64, [](int16_t v) { return v == 0; })) << "a plain colour";
+  }
+}

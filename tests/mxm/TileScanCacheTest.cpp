@@ -155,7 +155,8 @@ TEST(TileScanCacheTest, ResizeCodesEveryTileAgain) {
 }
 
 // Camera streams: pictures whose tiles change at random (none, one, a few, a tenth, half, all), full
-// refreshes, quality and size changes (also off the tile grid), custom Huffman tables and 4:2:2 full frames.
+// refreshes, quality and size changes (also off the tile grid), custom Huffman tables, 4:2:2 full frames
+// (also of heights whose last tile row has one unit row), restart intervals and fill bytes.
 TEST(TileScanCacheTest, ConverterPicturesAreByteIdenticalToTheReferenceWriterOnLongStreams) {
   constexpr int kFrames = 900;
   const std::pair<int, int> sizes[] = {{160, 128}, {176, 144}, {200, 120}, {96, 64}, {640, 480}};
@@ -174,6 +175,10 @@ TEST(TileScanCacheTest, ConverterPicturesAreByteIdenticalToTheReferenceWriterOnL
       options.refreshInterval = std::uniform_int_distribution<int>(1, 40)(rng);
       options.huffman = percent(rng) < 30 ? mxpegenc::HuffmanMode::kCustom : mxpegenc::HuffmanMode::kStandard;
       options.fullFrames422 = percent(rng) < 20;
+      options.unitRowsByHeight = percent(rng) < 50;
+      options.restartInterval = percent(rng) < 25 ? std::uniform_int_distribution<int>(1, 8)(rng) : 0;
+      options.fillBytes = percent(rng) < 15 ? 2 : 0;
+      options.tablesEveryFullFrame = percent(rng) < 20;
       encoder = std::make_unique<mxpegenc::MxpegEncoder>(options);
       const auto [w, h] = sizes[percent(rng) < 8 ? 4 : std::uniform_int_distribution<int>(0, 3)(rng)];
       picture = scene.Render(static_cast<uint32_t>(f), w, h);
