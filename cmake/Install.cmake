@@ -1,7 +1,7 @@
 # Install layout, CMake package, pkg-config file and the Debian package:
 #   lib/quillon/libquillon.so   the module (a host loads it; nothing links it)
 #   include/quillon/            the host interface headers
-#   bin/quillon-host, bin/quillon-camsim
+#   bin/quillon-host (launcher of lib/quillon/quillon-host), bin/quillon-camsim
 #   share/doc/quillon/          README and the host integration guide
 #   lib/cmake/Quillon/, lib/pkgconfig/quillon.pc
 include(GNUInstallDirs)
@@ -17,7 +17,11 @@ set(QUILLON_MODULE_FILE ${_prefix}quillon${CMAKE_SHARED_LIBRARY_SUFFIX})
 
 install(TARGETS quillon LIBRARY DESTINATION ${QUILLON_MODULE_DIR} RUNTIME DESTINATION ${QUILLON_MODULE_DIR})
 install(DIRECTORY include/quillon DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
-install(TARGETS quillon-host quillon-camsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quillon-camsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The host program sits beside the module; bin/quillon-host starts it, from a per-user copy when the
+# user cannot write that folder, since the driver keeps its preset file beside the running program.
+install(TARGETS quillon-host RUNTIME DESTINATION ${QUILLON_MODULE_DIR})
+install(PROGRAMS cmake/quillon-host-launcher.sh DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME quillon-host)
 install(FILES README.md docs/host-integration.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/quillon)
 
 configure_package_config_file(cmake/QuillonConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/QuillonConfig.cmake

@@ -3,7 +3,7 @@
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/generated/TestsDir.h
      CONTENT "#pragma once\n#define QUILLON_TESTS_DIR \"${CMAKE_CURRENT_SOURCE_DIR}\"\n")
 
-add_library(quillon_wintestsupport STATIC support/PeImage.cpp)
+add_library(quillon_wintestsupport STATIC support/PeImage.cpp support/win32/FileAccess.cpp)
 target_include_directories(quillon_wintestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src
                            ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tools
                            ${CMAKE_CURRENT_BINARY_DIR}/generated)
@@ -20,7 +20,7 @@ function(quillon_windows_test name)
 endfunction()
 
 quillon_windows_test(platform
-  SOURCES platform/SyncTest.cpp platform/SystemTest.cpp platform/ThreadCpuTimeTest.cpp
+  SOURCES platform/SyncTest.cpp platform/SystemTest.cpp platform/ThreadCpuTimeTest.cpp platform/ProcessResourcesTest.cpp
   LIBS quillon_platform)
 quillon_windows_test(thread
   SOURCES Thread/EventTest.cpp Thread/FastMutexTest.cpp Thread/SimpleThreadTest.cpp
@@ -31,6 +31,17 @@ quillon_windows_test(presets
           Presets/XMLSettingsAPITest.cpp
   LIBS quillon_presets)
 target_compile_definitions(test_presets PRIVATE QUILLON_TESTS_WITHOUT_XMLLINT)
+if(TARGET mxpegenc)
+  file(GLOB _mxm_sources RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/mxm/*.cpp)
+  quillon_windows_test(mxm SOURCES ${_mxm_sources} LIBS quillon_mxm mxpegenc JPEG::JPEG)
+  target_include_directories(test_mxm PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+endif()
+if(TARGET quillon_hostlib)
+  file(GLOB _driver_sources RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Driver/*.cpp)
+  quillon_windows_test(driver SOURCES ${_driver_sources} LIBS quillon_driver quillon_hostlib)
+  quillon_windows_test(io SOURCES IO/DigitalIOTest.cpp LIBS quillon_driver quillon_hostlib)
+  target_include_directories(test_driver PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+endif()
 
 # Against a camera: the Linux build's simulator on 127.0.0.1, started afresh for each test, and the
 # Linux reference host whose recordings the Windows ones must equal.

@@ -19,6 +19,9 @@
 // QUILLON_BASE_DESTRUCTOR(I)     first line of an interface that others extend
 // QUILLON_EXTENSION_DESTRUCTOR(I) first line of the last extension of such an interface
 // QUILLON_DESTRUCTOR_TAIL(I)     last line of an interface with one of the first or the third
+//
+// DeleteThroughInterface(p) deletes as a host does: `delete p` on Linux, slot 0 with flag 1 on
+// Windows (what Microsoft's compiler makes of `delete p`).
 #pragma once
 
 #if defined(_WIN32)
@@ -49,6 +52,13 @@ public:                                         \
 public:                                    \
     virtual ~Interface() = default;
 
+namespace velmora::ipcapture {
+template <typename Interface>
+void DeleteThroughInterface(Interface* object) {
+    if (object) object->ScalarDeletingDestructor(1u);
+}
+}  // namespace velmora::ipcapture
+
 #else
 
 #define QUILLON_DESTRUCTOR(Interface) \
@@ -57,5 +67,12 @@ public:                               \
 #define QUILLON_BASE_DESTRUCTOR(Interface) QUILLON_DESTRUCTOR(Interface)
 #define QUILLON_EXTENSION_DESTRUCTOR(Interface)
 #define QUILLON_DESTRUCTOR_TAIL(Interface)
+
+namespace velmora::ipcapture {
+template <typename Interface>
+void DeleteThroughInterface(Interface* object) {
+    delete object;
+}
+}  // namespace velmora::ipcapture
 
 #endif

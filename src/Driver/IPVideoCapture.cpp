@@ -55,8 +55,7 @@ StreamParameters CIPVideoCapture::ChannelParameters(uint32_t index) {
 bool CIPVideoCapture::StartChannel(uint32_t index, ipcapture::IVideoSink* sink,
                                    ipcapture::IChannelSettings* settings) {
     if (index >= GetChannelCount()) return false;
-    StopChannel(index);
-    DisposeRetired();
+    StopChannel(index);  // also destroys channels retired earlier
     ICameraChannel* channel = creator_ ? creator_->CreateChannel(index, sink) : nullptr;
     if (!channel) return false;
     StreamParameters parameters;

@@ -3,7 +3,14 @@
 // requests authenticate at their first try while no credentials leave before a server asked for
 // them. Thread-safe; hashing runs outside its lock.
 //
-// Rules (the backend calls Prepare before every send and Answer on every 401/407):
+// A backend's part, for a request that holds credentials (HttpSetCredentials): before each send,
+// Prepare, and when the value is not empty send it as "Authorization" ("Proxy-Authorization" for
+// the proxy target), replacing any earlier one; on a 401 (407 for the proxy) to a request whose
+// whole body can be sent again, hand every WWW-Authenticate (Proxy-Authenticate) value to Answer
+// with what the last send carried, and while it says so, at most kHttpMaxAuthResends times, send
+// the request again with the value it gave. The memory does the rest.
+//
+// Rules:
 // - A server that never challenged gets no Authorization header.
 // - On a challenge: Digest when an answerable Digest challenge is offered (SHA-256 before MD5),
 //   Basic only when Basic is the only scheme offered; anything else is not answered.

@@ -7,17 +7,6 @@ namespace velmora::platform::http {
 
 namespace {
 
-bool IsTokenChar(char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    switch (c) {
-        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-        case '-': case '.': case '^': case '_': case '`': case '|': case '~':
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool IsToken68Char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
            c == '_' || c == '~' || c == '+' || c == '/';
@@ -276,6 +265,17 @@ std::string Base64Encode(std::string_view data) {
 
 std::string BasicAuthorization(const std::string& user, const std::string& password) {
     return "Basic " + Base64Encode(user + ":" + password);
+}
+
+bool IsTokenChar(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    switch (c) {
+        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
+        case '-': case '.': case '^': case '_': case '`': case '|': case '~':
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {

@@ -74,6 +74,8 @@ std::string Base64Encode(std::string_view data);
 // hex-encoded; empty on failure.
 std::string RandomClientNonce();
 
+// RFC 9110 tchar: a character of a token.
+bool IsTokenChar(char c);
 // True when the comma-separated list value holds the token (case-insensitive).
 bool HasToken(std::string_view list, std::string_view token);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

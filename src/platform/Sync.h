@@ -24,12 +24,14 @@ using ThreadEntry = uint32_t (*)(void* argument);
 ThreadObject* CreateThreadObject(ThreadEntry entry, void* argument, uint64_t* threadId);
 // Waits for the thread to end; Signalled once it has returned.
 WaitResult WaitThreadObject(ThreadObject* thread, uint32_t milliseconds);
-// POSIX has no safe forced termination: returns false and the caller must wait instead.
+// No thread is ended by force on either system (POSIX has no safe way; Windows' TerminateThread
+// can leave the heap lock held and hang the host): returns false and the caller must wait instead.
 bool TerminateThreadObject(ThreadObject* thread, uint32_t exitCode);
 // Closing a running thread's handle detaches it.
 void CloseThreadObject(ThreadObject* thread);
 uint64_t CurrentThreadId();
-// Names the calling thread for debuggers (truncated where the OS limits it).
+// Names the calling thread for debuggers (truncated where the OS limits it: 15 characters on
+// Linux; Windows keeps the whole name).
 void SetCurrentThreadName(const char* name);
 // Name of the calling thread as the OS knows it; empty when unavailable.
 const char* GetCurrentThreadNameCopy(char* buffer, unsigned size);

@@ -16,6 +16,7 @@
 #include "Web/ShouldReport.h"
 #include "Web/TextUtils.h"
 #include "camsim/CameraSimulator.h"
+#include "mxpegenc/MxpegEncoder.h"
 #include "host/HostObjects.h"
 
 namespace {
@@ -50,6 +51,15 @@ public:
             for (auto& m : messages)
                 if (m.text.find(fragment) != std::string::npos) return true;
             return false;
+        });
+    }
+    // Waits until `count` lines contain the fragment; false after timeoutMs.
+    bool WaitForCount(const std::string& fragment, size_t count, int timeoutMs) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            size_t n = 0;
+            for (auto& m : messages) n += m.text.find(fragment) != std::string::npos;
+            return n >= count;
         });
     }
     size_t Count(const std::string& fragment) {
@@ -190,6 +200,11 @@ TEST(CMjpegHttpChannelTest, RepeatedPushFailuresAreThrottled) {
     velmora::CMjpegHttpChannel channel(0, &driver, nullptr, nullptr);
     ASSERT_TRUE(channel.Start(Params(320, 240, 100, 50)));
     ASSERT_TRUE(sim.Requests().WaitForCount("/control/control", 2, 10000));
+    {
+        // The second failure is logged after its reply arrives; a stop before that aborts it.
+        std::unique_lock<std::mutex> lock(driver.mutex);
+        ASSERT_TRUE(driver.arrived.wait_for(lock, std::chrono::seconds(10), [&] { return driver.messages.size() >= 2; }));
+    }
     channel.Stop();
     const std::string expected = "velmora::Utils::SendRequestWrapper: host 127.0.0.1:" + std::to_string(sim.Port()) +
                                  " sent does not process request \"/control/control?set&section=imagecontrol&"
@@ -258,6 +273,28 @@ TEST(CMxpegHttpChannelTest, WrongPasswordIsALoggedFailedPushWithBackOff) {
         EXPECT_EQ(line.text, "velmora::Utils::SendRequestWrapper: host 127.0.0.1:" + std::to_string(sim.Port()) +
                                  " sent does not process request \"/control/control?set&section=imagecontrol&"
                                  "motionjpeg=enable&size=320x240&quality=40&framerate100=0\", status code = 401");
+    }
+}
+
+// The converter refuses them (no garbage picture); the channel says so, throttled, and streams on.
+TEST(CMxpegHttpChannelTest, FramesInAnotherSamplingAreReportedAsErrors) {
+    camsim::CameraSimulator sim;
+    ASSERT_TRUE(sim.Start());
+    mxpegenc::EncoderOptions options;
+    options.fullFrames444 = true;  // full frames 4:4:4, every tenth frame; the partial ones stay 4:2:0
+    sim.Streams().SetMxpegOptions(options);
+    SimDriver driver(sim.Port(), 2000);
+    quillon::host::VideoSink sink;
+    velmora::CMxpegHttpChannel channel(0, &driver, &sink, nullptr);
+    ASSERT_TRUE(channel.Start(Params(160, 120, 40, 60)));
+    const std::string expected = "velmora::CMxpegHttpChannel::StreamVideo(): MxPEG frame of device 127.0.0.1:" +
+                                 std::to_string(sim.Port()) + " not converted: chroma sampling other than 4:2:0 or 4:2:2";
+    ASSERT_TRUE(driver.WaitForCount(expected, 2, 20000));
+    channel.Stop();
+    std::lock_guard<std::mutex> lock(driver.mutex);
+    for (const auto& m : driver.messages) {
+        if (m.text != expected) continue;
+        EXPECT_EQ(m.level, 1);
     }
 }
 

@@ -53,7 +53,7 @@ protected:
         options.productVersion[1] = minor;
         options.productVersion[2] = build;
         options.productVersion[3] = revision;
-        ASSERT_TRUE(WriteBinaryFile(dir_.File("ombrel.dll"), BuildPeImage(options)));
+        ASSERT_TRUE(WriteBinaryFile(dir_.File("ombrel.dll"), BuildResourcePeImage(options)));
     }
 
     // Lines that contain the fragment.
@@ -411,7 +411,7 @@ TEST_F(DriverTest, CloseIsIdempotentAndDeleteClosesFirst) {
     quillon::host::VideoSink sink;
     quillon::host::ChannelSettings settings(352, 288, 200, 60);
     ASSERT_TRUE(host->GetVideoCapture()->StartChannel(1, &sink, &settings));
-    delete host;
+    velmora::ipcapture::DeleteThroughInterface(host);
     EXPECT_EQ(creator.journal->Entries(),
               (std::vector<std::string>{"create 1 for slot 1", "start 1", "stop 1", "destroy 1"}));
 }
@@ -540,7 +540,7 @@ TEST_F(DriverTest, ReadHostCoreVersionFallsBackTo512) {
         {"missing file", {}, {5, 12, 0, 0}},
         {"not a PE image", {'n', 'o', 't', ' ', 'P', 'E'}, {5, 12, 0, 0}},
         {"PE image without version", BuildPeImage([] { PeImageOptions o; o.versionResource = false; return o; }()), {5, 12, 0, 0}},
-        {"PE image with version", BuildPeImage(options), {6, 4, 2, 1}},
+        {"PE image with version", BuildResourcePeImage(options), {6, 4, 2, 1}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);

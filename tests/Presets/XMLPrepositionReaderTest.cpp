@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -204,7 +203,7 @@ TEST(CXMLPrepositionReaderTest, OnlyMissingOrEmptyFilesAreReplacedAndBrokenOnesA
     const std::string stored = fresh.substr(0, fresh.size() - std::string("<Mobotix/>").size()) +
                                "<Mobotix><PtzChannel01><Preposition000><Name value=\"Gate\"/><Slot value=\"1\"/>"
                                "</Preposition000></PtzChannel01></Mobotix>";
-    enum class Setup { Missing, Content, ContentWithFirstNameTaken, WriteOnlyContent };
+    enum class Setup { Missing, Content, ContentWithFirstNameTaken, Unreadable };
     struct Row {
         const char* what;
         Setup setup;
@@ -219,7 +218,7 @@ TEST(CXMLPrepositionReaderTest, OnlyMissingOrEmptyFilesAreReplacedAndBrokenOnesA
         {"truncated by a crash", Setup::Content, stored.substr(0, stored.size() / 2), true, ".broken-1", "kept as"},
         {"not XML, first name taken", Setup::ContentWithFirstNameTaken, "<Mobotix><Unclosed></Mobotix>", true,
          ".broken-2", "kept as"},
-        {"exists but cannot be read", Setup::WriteOnlyContent, stored, false, nullptr,
+        {"exists but cannot be read", Setup::Unreadable, stored, false, nullptr,
          "exists but cannot be read; it is left unchanged and the channels have no presets"},
     };
     for (const Row& row : rows) {
@@ -230,11 +229,8 @@ TEST(CXMLPrepositionReaderTest, OnlyMissingOrEmptyFilesAreReplacedAndBrokenOnesA
         if (row.setup == Setup::ContentWithFirstNameTaken) std::ofstream(taken) << "an older broken file";
         CXMLPrepositionReader reader("Mobotix");
         bool opened = false;
-        if (row.setup == Setup::WriteOnlyContent) {
-            // Writable, not readable: exactly what a careless replace would truncate.
-            std::filesystem::permissions(file.Path(), std::filesystem::perms::owner_write);
-            ASSERT_TRUE(quillon::test::RunWithoutFileAccessOverride([&] { opened = reader.Open(file.Name()); }));
-            std::filesystem::permissions(file.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        if (row.setup == Setup::Unreadable) {
+            ASSERT_TRUE(quillon::test::RunWhileFileUnreadable(file.Path(), [&] { opened = reader.Open(file.Name()); }));
         } else {
             opened = reader.Open(file.Name());
         }

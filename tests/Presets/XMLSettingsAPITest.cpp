@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "Presets/PruvoFileBase.h"
 #include "Presets/WideText.h"
@@ -257,12 +255,14 @@ TEST(CXMLSettingsAPITest, NarrowWideConversionKeepsUtf8AndMapsStrayBytes) {
 TEST(CXMLSettingsAPITest, SaveReplacesTheFileInOneStepAndCleansUpAfterAFailure) {
     OpenedFile f;
     const std::string before = f.file.Read();
-    std::ifstream reader(f.file.Path(), std::ios::binary);  // someone reading the old file
-    ASSERT_TRUE(reader.good());
+    // A second name for the old file shows whether the save wrote into it.
+    const std::string oldFile = f.file.Path() + ".old";
+    std::filesystem::create_hard_link(f.file.Path(), oldFile);
     ASSERT_EQ(1, f.api.SetValue(L"new", L"Mobotix/A"));
     ASSERT_TRUE(f.api.Save());
     // The old file was never written to: a new one took its name in one rename.
-    EXPECT_EQ(before, std::string(std::istreambuf_iterator<char>(reader), std::istreambuf_iterator<char>()));
+    EXPECT_EQ(before, presettest::ReadFile(oldFile));
+    std::filesystem::remove(oldFile);
     EXPECT_EQ(std::string(kDeclaration) + "<Mobotix><A value=\"new\">\n\t</A>\n</Mobotix>", f.file.Read());
 
     // A save that cannot replace the file (a directory took its name) fails and leaves nothing.

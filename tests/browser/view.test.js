@@ -60,6 +60,13 @@ async function main() {
     await page.waitForFunction(() => { const s = document.getElementById("state0"); return s && s.textContent === "connected"; });
     check("channel 0 reads connected");
 
+    // The program that started the view set the camera's input 1 and left input 0 off.
+    await page.waitForFunction(() => {
+      const on = document.getElementById("input1"), off = document.getElementById("input0");
+      return on && off && on.textContent === "Input 1: on (1)" && off.textContent === "Input 0: off";
+    });
+    check("the inputs show as the camera reports them");
+
     await page.waitForFunction(() => { const i = document.getElementById("picture0"); return i && i.naturalWidth > 0; });
     const first = await pictureShot(page);
     const shownBefore = await picturesShown(page);
@@ -82,8 +89,12 @@ async function main() {
     await page.type("#preset-name0", "Door");
     const added = await answerTo(page, "action=preset-add&name=Door", () => page.click("#preset-add0"));
     if (!added.ok) fail("adding preset Door was refused: " + JSON.stringify(added));
-    await page.waitForFunction(() => [...document.querySelectorAll("#presets0 .preset-name")].some((e) => e.textContent === "Door"));
+    const doors = (n) => [...document.querySelectorAll("#presets0 .preset-name")].filter((e) => e.textContent === "Door").length === n;
+    await page.waitForFunction(doors, {}, 1);
     check("preset Door shows in the list");
+    await page.waitForFunction(() => document.getElementById("fps0").textContent !== "0.0 pictures/s");
+    await page.screenshot({ path: screenshotPath, fullPage: true });
+    console.log("browser-test: screenshot " + screenshotPath);
 
     const box = await (await page.$("#picture0")).boundingBox();
     const centred = await answerTo(page, "action=center", () => page.mouse.click(box.x + box.width * 0.75, box.y + box.height * 0.25));
@@ -101,12 +112,16 @@ async function main() {
     if (!zoomed.ok) fail("the dragged rectangle's area zoom was refused: " + JSON.stringify(zoomed));
     check("a dragged rectangle asked for an area zoom");
 
+    // Its Remove button takes it off the list again (and leaves the preset file as it was).
+    const removed = await answerTo(page, "action=preset-remove&name=Door", () =>
+      page.evaluate(() => [...document.querySelectorAll("#presets0 li")].find((li) => li.textContent.startsWith("Door"))
+        .querySelector("button:last-child").click()));
+    if (!removed.ok) fail("removing preset Door was refused: " + JSON.stringify(removed));
+    await page.waitForFunction(doors, {}, 0);
+    check("preset Door leaves the list with its Remove button");
+
     if (foreign.length) fail("the page fetched from elsewhere: " + foreign.join(", "));
     check("nothing fetched from outside the host");
-
-    await page.waitForFunction(() => document.getElementById("fps0").textContent !== "0.0 pictures/s");
-    await page.screenshot({ path: screenshotPath, fullPage: true });
-    console.log("browser-test: screenshot " + screenshotPath);
   } finally {
     await browser.close();
     fs.rmSync(profile, { recursive: true, force: true });

@@ -1,10 +1,12 @@
-// Per-thread drop of the file access override capabilities through capget/capset.
+// Unreadable file on Linux: write-only permissions, and a thread without the capabilities that
+// override them (capget/capset act on the calling thread alone).
 #include "FileAccess.h"
 
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 namespace quillon::test {
@@ -22,13 +24,18 @@ bool DropOverrideForThisThread() {
 
 }  // namespace
 
-bool RunWithoutFileAccessOverride(const std::function<void()>& body) {
+bool RunWhileFileUnreadable(const std::string& path, const std::function<void()>& body) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::permissions(path, fs::perms::owner_write, error);
+    if (error) return false;
     bool dropped = false;
     std::thread worker([&] {
         dropped = DropOverrideForThisThread();
         if (dropped) body();
     });
     worker.join();
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, error);
     return dropped;
 }
 

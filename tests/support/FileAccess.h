@@ -1,13 +1,15 @@
-// Runs test code as a user without the right to read other people's files: for tests of files
-// that exist but cannot be read, which the root user (who runs the CI) could otherwise read.
+// A file that exists but cannot be read, for tests of code that must leave such a file alone. The
+// root user (who runs the CI) could read any file, so on Linux the file is made write-only and the
+// test code runs on a thread without the capabilities that override file permissions (Linux keeps
+// them per thread); on Windows another handle holds the file open without sharing (a lock).
 #pragma once
 #include <functional>
+#include <string>
 
 namespace quillon::test {
 
-// Runs body on a new thread whose permission checks on files are those of a plain user: the
-// override capabilities are dropped for that thread alone (Linux keeps them per thread). False,
-// without running body, when they could not be dropped.
-bool RunWithoutFileAccessOverride(const std::function<void()>& body);
+// Runs body while the file at path is unreadable to this process; afterwards the file is readable
+// again. False, without running body, when that could not be arranged.
+bool RunWhileFileUnreadable(const std::string& path, const std::function<void()>& body);
 
 }  // namespace quillon::test

@@ -9,8 +9,8 @@ namespace quillon::host {
 DriverModule::~DriverModule() { velmora::platform::FreeLibraryObject(library_); }
 
 std::string DriverModule::DefaultPath() {
-    // An installed host (bin/) loads the module of its own installation (lib/quillon/); a host in
-    // the build tree the module built with it.
+    // An installed host (lib/quillon/, or a user's copy beside a link to the module) loads the module
+    // beside it; a host in the build tree the module built with it.
     std::string installed = velmora::platform::ExecutableDirectory() + QUILLON_MODULE_INSTALLED;
     if (velmora::platform::FileIsReadableAndNonEmpty(installed)) return installed;
     return QUILLON_MODULE_PATH;

@@ -116,6 +116,14 @@ let lastStatus = null;
 function ptzOf(index) { return lastStatus ? lastStatus.ptz.find((p) => p.channel === index) : null; }
 const directions = [["upleft", 4, "\u2196"], ["up", 2, "\u2191"], ["upright", 5, "\u2197"], ["left", 0, "\u2190"], ["stop", -1, "\u25a0"],
                     ["right", 1, "\u2192"], ["downleft", 6, "\u2199"], ["down", 3, "\u2193"], ["downright", 7, "\u2198"]];
+// A motion runs while its button is held; letting go or leaving the button stops it.
+function holdToMove(button, start, stop) {
+  let held = false;
+  button.addEventListener("pointerdown", () => { held = true; post(start); });
+  const release = () => { if (held) { held = false; post(stop); } };
+  button.addEventListener("pointerup", release);
+  button.addEventListener("pointerleave", release);
+}
 function buildPtz(p) {
   const box = document.getElementById("ptz" + p.channel);
   if (!box) return;
@@ -127,10 +135,7 @@ function buildPtz(p) {
     for (const [name, dir, label] of directions) {
       const b = el("button", { id: "ptz-" + name + c, title: name }, label);
       if (dir < 0) b.addEventListener("click", () => post(base + "stop"));
-      else {
-        b.addEventListener("pointerdown", () => post(base + "move&dir=" + dir + "&speed=8"));
-        b.addEventListener("pointerup", () => post(base + "stop"));
-      }
+      else holdToMove(b, base + "move&dir=" + dir + "&speed=8", base + "stop");
       pad.appendChild(b);
     }
     box.appendChild(pad);
@@ -138,9 +143,8 @@ function buildPtz(p) {
   const row = el("div", { class: "stats" });
   if (p.zoom) {
     const zin = el("button", { id: "ptz-zoomin" + c }, "Zoom +"), zout = el("button", { id: "ptz-zoomout" + c }, "Zoom \u2212");
-    zin.addEventListener("pointerdown", () => post(base + "zoomin&speed=8"));
-    zout.addEventListener("pointerdown", () => post(base + "zoomout&speed=8"));
-    for (const b of [zin, zout]) b.addEventListener("pointerup", () => post(base + "stop"));
+    holdToMove(zin, base + "zoomin&speed=8", base + "stop");
+    holdToMove(zout, base + "zoomout&speed=8", base + "stop");
     row.appendChild(zin); row.appendChild(zout);
   }
   if (p.unzoom) { const u = el("button", { id: "ptz-unzoom" + c }, "Unzoom"); u.addEventListener("click", () => post(base + "unzoom")); row.appendChild(u); }
