@@ -1,19 +1,14 @@
 // Splitting and checking request header lines.
 #include "platform/HttpHeaderLines.h"
 
-#include <cstring>
-
 #include "platform/HttpDigest.h"
 
 namespace velmora::platform::http {
 
 bool IsHttpToken(std::string_view text) {
     if (text.empty()) return false;
-    for (char c : text) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
-        if (!ok) return false;
-    }
+    for (char c : text)
+        if (!IsTokenChar(c)) return false;
     return true;
 }
 

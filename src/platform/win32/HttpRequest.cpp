@@ -2,7 +2,6 @@
 #include "platform/win32/HttpRequest.h"
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <limits>
 
