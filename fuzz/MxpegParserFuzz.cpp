@@ -1,25 +1,26 @@
-// libFuzzer target: arbitrary bytes in arbitrary chunk splits through the MxPEG parser and converter.
-// The first two input bytes seed the chunk sizes. Every picture that comes out must be framed as a
-// JPEG (SOI first, EOI last) with a size the converter accepts; a parser that stops (Discard or a
-// dropped chunk) is replaced by a new one, as the channel does on reconnect.
+// libFuzzer target: one MxPEG stream through the parser and its converter in one chunk split. Input: a
+// byte choosing the chunk size (0: the whole input at once), a byte choosing the picture size limit
+// (64 pixels a side, 256 for the rare 0xFF), then the stream. Every picture must be framed as a JPEG
+// and keep within the limit; a parser that stops or a chunk without room ends the stream, as in the
+// channel. (The converter target compares pictures with the block-by-block writer.)
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "mxm/MxPEGParser.h"
 
 namespace {
 
+constexpr uint32_t kBufferSize = 64 * 1024;
+
 class CheckingReceiver : public mxm::ISegmentedStreamReceiver {
  public:
+  explicit CheckingReceiver(int32_t limit) : limit_(limit) {}
   void FrameComplete(int32_t width, int32_t height) override {
     if (picture_.size() < 4 || picture_[0] != 0xFF || picture_[1] != 0xD8 || picture_[picture_.size() - 2] != 0xFF ||
         picture_.back() != 0xD9)
       __builtin_trap();
-    if (width < 1 || height < 1 || width > 256 ||
-        height > 256)
-      __builtin_trap();
+    if (width < 1 || height < 1 || width > limit_ || height > limit_) __builtin_trap();
     picture_.clear();
   }
   void AppendSegment(const uint8_t* data, uint32_t length) override {
@@ -28,6 +29,7 @@ class CheckingReceiver : public mxm::ISegmentedStreamReceiver {
   }
 
  private:
+  int32_t limit_;
   std::vector<uint8_t> picture_;
 };
 
@@ -35,28 +37,17 @@ class CheckingReceiver : public mxm::ISegmentedStreamReceiver {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  uint32_t state = (static_cast<uint32_t>(data[0]) << 8 | data[1]) * 2654435761u + 1;
+  const size_t chunk = data[0] == 0 ? size : data[0];
+  const int32_t limit = data[1] == 0xFF ? 256 : 64;
   data += 2;
   size -= 2;
-  CheckingReceiver receiver;
-  // Pictures up to 256x256 keep executions fast; larger ones take the same code paths.
-  auto newParser = [&receiver] {
-    auto p = std::make_unique<mxm::MxPEGParser>(&receiver);
-    p->Converter().SetMaxPictureSide(256);
-    return p;
-  };
-  auto parser = newParser();
-  size_t pos = 0;
-  int restarts = 0;  // each parser costs a 4 MiB buffer: a few restarts cover the path, more only slow down
-  while (pos < size) {
-    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
-    // Mostly small chunks (splitting markers and lengths), sometimes large ones.
-    const size_t chunk = (state & 7) == 0 ? 1 + state % 65536 : 1 + state % 64;
+  CheckingReceiver receiver(limit);
+  // Inputs are far smaller than a camera's frames: a small frame buffer keeps each run cheap.
+  mxm::MxPEGParser parser(&receiver, kBufferSize);
+  parser.Converter().SetMaxPictureSide(limit);
+  for (size_t pos = 0; pos < size && !parser.IsDiscarding();) {
     const size_t n = chunk < size - pos ? chunk : size - pos;
-    if (!parser->Feed(data + pos, static_cast<uint32_t>(n)) || parser->IsDiscarding()) {
-      if (++restarts > 3) break;
-      parser = newParser();
-    }
+    if (!parser.Feed(data + pos, static_cast<uint32_t>(n))) break;
     pos += n;
   }
   return 0;

@@ -3,7 +3,7 @@
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/generated/TestsDir.h
      CONTENT "#pragma once\n#define QUILLON_TESTS_DIR \"${CMAKE_CURRENT_SOURCE_DIR}\"\n")
 
-add_library(quillon_wintestsupport STATIC support/PeImage.cpp)
+add_library(quillon_wintestsupport STATIC support/PeImage.cpp support/win32/FileAccess.cpp)
 target_include_directories(quillon_wintestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src
                            ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tools
                            ${CMAKE_CURRENT_BINARY_DIR}/generated)
@@ -42,7 +42,6 @@ if(TARGET quillon_hostlib)
   quillon_windows_test(io SOURCES IO/DigitalIOTest.cpp LIBS quillon_driver quillon_hostlib)
   target_include_directories(test_driver PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   # The files of these folders that need no simulator in the process.
-  quillon_windows_test(web SOURCES Web/TextUtilsTest.cpp LIBS quillon_web)
   quillon_windows_test(channels SOURCES Channels/JpegMediaParserTest.cpp Channels/SensorSectionTest.cpp
                        LIBS quillon_driver quillon_hostlib)
   quillon_windows_test(properties
@@ -91,3 +90,14 @@ if(TARGET quillon-host AND EXISTS "${_camsim}" AND EXISTS "${_linux_host}" AND Q
   # It writes the preset file beside both hosts; nothing else may touch those meanwhile.
   set_tests_properties(e2e-windows-host PROPERTIES LABELS win-e2e TIMEOUT 300 RESOURCE_LOCK host_preset_files)
 endif()
+
+# The HTTP layer on WinHTTP and the sockets on Winsock: the shared layer, digest and socket tests
+# (the same cases as on POSIX) and the Windows-specific ones, against scripted loopback peers.
+quillon_windows_test(http
+  SOURCES platform/HttpLayerTest.cpp platform/HttpDigestTest.cpp platform/SocketTest.cpp
+          platform/win32/WinHttpLayerTest.cpp support/ScriptedServer.cpp
+  LIBS quillon_platform)
+# The HTTP client and the checked camera request over the WinHTTP backend.
+quillon_windows_test(web
+  SOURCES Web/HttpClientTest.cpp Web/CameraRequestTest.cpp Web/TextUtilsTest.cpp support/ScriptedServer.cpp
+  LIBS quillon_web)

@@ -86,19 +86,80 @@ int main(int argc, char** argv) {
         w.Put("multipartparserfuzz", WithSplit(static_cast<uint8_t>(i), static_cast<uint8_t>(17 * i), body));
     }
 
-    // MxPEG: full and partial frames, standard and custom tables, 4:2:0 and 4:2:2.
-    mxpegenc::SyntheticScene scene(11);
-    for (unsigned i = 0; i < 4; ++i) {
+    // MxPEG streams from the encoder, one kind each, small pictures so that runs stay fast; the parser
+    // target reads a chunk size and a size-limit byte first (0xFF: the larger limit).
+    struct StreamKind {
+        int width, height;
         mxpegenc::EncoderOptions options;
-        options.quality = 40 + 15 * static_cast<int>(i);
-        options.refreshInterval = 3;
-        options.huffman = i % 2 ? mxpegenc::HuffmanMode::kCustom : mxpegenc::HuffmanMode::kStandard;
-        options.fullFrames422 = i >= 2;
-        mxpegenc::MxpegEncoder encoder(options);
+        uint8_t limit;
+    };
+    auto kind = [](auto&& set) {
+        mxpegenc::EncoderOptions o;
+        o.refreshInterval = 3;
+        set(o);
+        return o;
+    };
+    const StreamKind kinds[] = {
+        {32, 32, kind([](auto& o) { o.quality = 40; }), 0},
+        {48, 32, kind([](auto& o) { o.huffman = mxpegenc::HuffmanMode::kCustom; o.quality = 55; }), 0},
+        {32, 32, kind([](auto& o) { o.fullFrames422 = true; o.quality = 70; }), 0},
+        {32, 24, kind([](auto& o) { o.fullFrames422 = true; o.unitRowsByHeight = true; }), 0},  // 24: no multiple of 16
+        {48, 40, kind([](auto& o) { o.fullFrames422 = true; o.unitRowsByHeight = true; o.restartInterval = 3; }), 0},
+        {32, 32, kind([](auto& o) { o.restartInterval = 1; }), 0},
+        {48, 32, kind([](auto& o) { o.restartInterval = 2; o.huffman = mxpegenc::HuffmanMode::kCustom; }), 0},
+        {32, 16, kind([](auto& o) { o.fillBytes = 2; }), 0},
+        {32, 32, kind([](auto& o) { o.fillBytes = 1; o.restartInterval = 2; }), 0},
+        {32, 32, kind([](auto& o) { o.tablesEveryFullFrame = true; o.huffman = mxpegenc::HuffmanMode::kCustom; }), 0},
+        {33, 17, kind([](auto& o) { o.tablesEveryFullFrame = true; o.refreshInterval = 2; }), 0},
+        {64, 64, kind([](auto& o) { o.quality = 85; }), 0},
+        {96, 80, kind([](auto& o) { o.quality = 60; }), 0xFF},
+    };
+    mxpegenc::SyntheticScene scene(11);
+    for (unsigned i = 0; i < std::size(kinds); ++i) {
+        const StreamKind& k = kinds[i];
+        mxpegenc::MxpegEncoder encoder(k.options);
         Bytes stream;
-        for (uint32_t k = 0; k < 4; ++k)
-            Append(stream, encoder.EncodeFrame(scene.Render(k, 64, 48), i % 2 ? letters : "", k * 100000));
-        w.Put("mxpegparserfuzz", WithSplit(static_cast<uint8_t>(3 * i), static_cast<uint8_t>(i), stream));
+        for (uint32_t f = 0; f < 4; ++f) {
+            if (f == 3 && i % 3 == 0) encoder.SetQuality(k.options.quality + 20);  // new tables mid-stream
+            Append(stream, encoder.EncodeFrame(scene.Render(f, k.width, k.height), i % 2 ? letters : "", f * 100000));
+        }
+        Append(stream, {0xFF, 0xD8});  // converts the last frame
+        const uint8_t chunk = static_cast<uint8_t>(i % 4 == 0 ? 0 : 1 + 37 * i);
+        w.Put("mxpegparserfuzz", WithSplit(chunk, k.limit, stream));
+    }
+
+    // The converter target builds frames from a description read from the end of its input (kind and
+    // option bytes) and block values read from the front: one seed per frame kind.
+    const uint8_t frameKinds[][3] = {{0x00, 0x00, 0}, {0x00, 0x00, 6}, {0x05, 0x04, 5}, {0x08, 0x00, 0},
+                                     {0x10, 0x00, 0}, {0x20, 0x00, 0}, {0x30, 0x00, 0}, {0x40, 0x08, 0},
+                                     {0x50, 0x10, 0}, {0x41, 0x40, 0}, {0x40, 0x80, 0}, {0x00, 0x01, 0},
+                                     {0x0C, 0x02, 7}, {0x80, 0x00, 0}, {0x49, 0x11, 6}};
+    for (unsigned i = 0; i < std::size(frameKinds); ++i) {
+        Bytes seed(700);
+        uint32_t state = 2463534242u + i;
+        for (uint8_t& b : seed) {
+            state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+            b = static_cast<uint8_t>(state);
+        }
+        seed[seed.size() - 1] = 0;  // size limit 64
+        seed[seed.size() - 2] = frameKinds[i][0];
+        seed[seed.size() - 3] = frameKinds[i][1];
+        seed[seed.size() - 4] = frameKinds[i][2];
+        w.Put("mxpegconverterfuzz", seed);
+    }
+
+    // Scan-cache target: first byte odd for a Huffman table (DHT data, then 16-bit patterns), even for
+    // the tile store (rounds of changes).
+    const mxpegenc::MxpegEncoder tables;
+    for (unsigned i = 0; i < 6; ++i) {
+        Bytes seed{static_cast<uint8_t>(i)};
+        if (i % 2) Append(seed, tables.HuffmanTable(static_cast<int>(i / 2)));
+        uint32_t state = 88172645u + i;
+        for (int n = 0; n < 400; ++n) {
+            state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+            seed.push_back(static_cast<uint8_t>(state));
+        }
+        w.Put("mxpegscancachefuzz", seed);
     }
 
     // Sensor blocks as the simulator sends them; the first byte is the input count.

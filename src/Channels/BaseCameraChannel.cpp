@@ -3,12 +3,13 @@
 
 #include <cctype>
 
+#include "Web/TextUtils.h"
 #include "platform/System.h"
 
 namespace velmora {
 
 CBaseCameraChannel::CBaseCameraChannel(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink)
-    : sink_(sink), channel_(channel), driver_(driver) {}
+    : sink_(sink), clock_(&platform::MonotonicMilliseconds), channel_(channel), driver_(driver) {}
 
 CBaseCameraChannel::~CBaseCameraChannel() { CBaseCameraChannel::Stop(); }
 
@@ -62,9 +63,11 @@ bool CBaseCameraChannel::Update(const StreamParameters& parameters) {
     parameters_.FrameInterval = parameters.FrameInterval;
     parameters_.Width = parameters.Width;
     parameters_.Height = parameters.Height;
+    restarting_ = true;
     SetState(kStopped);
     StopThread();
-    if (thread_) return false;  // called from the capture thread
+    restarting_ = false;
+    if (thread_) return false;  // called from the capture thread, which now ends as stopped
     return CreateCaptureThread();
 }
 
@@ -107,45 +110,73 @@ std::string CBaseCameraChannel::DeviceName() {
 }
 
 void CBaseCameraChannel::SetCameraState(bool online) {
-    std::lock_guard<std::mutex> lock(reportLock_);
-    if (online && IsStopSignalled()) return;
-    if (reportedOnline_.exchange(online) == online) return;
+    {
+        std::lock_guard<std::mutex> lock(reportLock_);
+        if (online && IsStopSignalled()) return;
+        // A restart is no loss: the flag keeps its value, so the next picture logs nothing either.
+        if (!online && restarting_) return;
+        if (reportedOnline_.exchange(online) == online) return;
+        pendingReports_.push_back(DescribeCameraState(online));
+        // The thread posting now (possibly this one, from inside the host's callback) sends the
+        // line after those decided before it.
+        if (postingReports_) return;
+        postingReports_ = true;
+    }
+    PostPendingReports();
+}
+
+void CBaseCameraChannel::PostPendingReports() {
+    // Ends: every queued line stands for one change of the online flag, and the flag changes only
+    // with a delivered picture or a failed pass.
+    for (;;) {
+        Report report;
+        {
+            std::lock_guard<std::mutex> lock(reportLock_);
+            if (pendingReports_.empty()) {
+                postingReports_ = false;
+                return;
+            }
+            report = std::move(pendingReports_.front());
+            pendingReports_.pop_front();
+        }
+        driver_->DebugMessage(report.level, "%s", report.text.c_str());
+    }
+}
+
+CBaseCameraChannel::Report CBaseCameraChannel::DescribeCameraState(bool online) {
     std::string name = DeviceName();
     const char* where = "velmora::CBaseCameraChannel::SetCameraState";
-    if (online) {
-        driver_->DebugMessage(kLevelInfo, "%s: %s is online", where, name.c_str());
-        return;
-    }
+    if (online) return {kLevelInfo, Utils::FormatString("%s: %s is online", where, name.c_str())};
     switch (GetState()) {
         case kSignalLost:
             name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
-            driver_->DebugMessage(kLevelError, "%s: Signal was lost for %s", where, name.c_str());
-            break;
+            return {kLevelError, Utils::FormatString("%s: Signal was lost for %s", where, name.c_str())};
         case kStopped:
-            driver_->DebugMessage(kLevelInfo, "%s: %s is offline. Channel was stopped", where, name.c_str());
-            break;
+            return {kLevelInfo, Utils::FormatString("%s: %s is offline. Channel was stopped", where, name.c_str())};
         default:
-            driver_->DebugMessage(kLevelError, "%s: %s is offline or failed", where, name.c_str());
-            break;
+            return {kLevelError, Utils::FormatString("%s: %s is offline or failed", where, name.c_str())};
     }
 }
 
 void CBaseCameraChannel::MarkFrameReceived() {
-    uint64_t now = 0;
-    if (!platform::SystemTime100ns(&now)) now = 0;
+    const uint64_t now = clock_();
     CFastMutexGuard guard(timeLock_);
-    lastFrameTime_ = now;
+    lastFrameMs_ = now;
+    pictureReceived_ = true;
 }
 
 uint32_t CBaseCameraChannel::GetMillisecondsSinceLastFrame() {
     uint64_t last;
     {
         CFastMutexGuard guard(timeLock_);
-        last = lastFrameTime_;
+        if (!pictureReceived_) return kNoPictureYet;
+        last = lastFrameMs_;
     }
-    uint64_t now = 0;
-    if (!platform::SystemTime100ns(&now)) now = 0;
-    return static_cast<uint32_t>((now - last) / 10000);
+    const uint64_t now = clock_();
+    // A clock read before the picture was stored (another thread marked it meanwhile) is no age.
+    if (now <= last) return 0;
+    const uint64_t elapsed = now - last;
+    return elapsed >= kNoPictureYet ? kNoPictureYet : static_cast<uint32_t>(elapsed);
 }
 
 bool CBaseCameraChannel::DeliverSample(ipcapture::IMediaSample* sample) {

@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -28,6 +29,7 @@ public:
     bool Update(const StreamParameters& parameters) override;
     int32_t GetState() override;
     StreamParameters GetParameters() override { return parameters_; }
+    bool IsCallerCaptureThread() const override { return IsCaptureThread(); }
 
     virtual int32_t Run() = 0;
     virtual void OnStopThread() {}
@@ -36,13 +38,20 @@ public:
     void SetState(int32_t state);
     void SetCameraState(bool online);
     void MarkFrameReceived();
+    // Milliseconds since the last delivered picture on the monotonic clock, saturated at
+    // kNoPictureYet, which is also the answer while no picture has arrived.
     uint32_t GetMillisecondsSinceLastFrame();
+    static constexpr uint32_t kNoPictureYet = UINT32_MAX;
     bool DeliverSample(ipcapture::IMediaSample* sample);
 
     uint32_t Channel() const { return channel_; }
     bool IsStopSignalled() { return stopEvent_.Wait(0); }
 
 protected:
+    // Source of the last-picture time: monotonic milliseconds; tests put a clock of their own.
+    using MillisecondClock = uint64_t (*)();
+    void SetClock(MillisecondClock clock) { clock_ = clock; }
+
     // "Camera <address>" or "Video-server <address> (channel <n>)".
     std::string DeviceName();
     bool CreateCaptureThread();
@@ -51,15 +60,27 @@ protected:
     ipcapture::IVideoSink* sink_;
     bool socketsStarted_ = false;
     std::atomic<bool> reportedOnline_{false};
-    // Serialises the compare-and-store of the online flag with its report, so that a picture
-    // delivered while Stop runs cannot report "online" after the channel said "stopped".
+    // Set while Update restarts the thread: the restart reports no offline line.
+    std::atomic<bool> restarting_{false};
+    // Guards the online flag's compare-and-store and the queue of report lines, so that a picture
+    // delivered while Stop runs cannot report "online" after the channel said "stopped". It is
+    // never held while the host is called: lines are queued under it and posted after it is left,
+    // by one thread at a time, in the order they were decided.
     std::mutex reportLock_;
+    struct Report {
+        int level;
+        std::string text;
+    };
+    std::deque<Report> pendingReports_;
+    bool postingReports_ = false;
     CFastMutex stateLock_;
     int32_t state_ = kStopped;
     platform::ThreadObject* thread_ = nullptr;
     std::atomic<uint64_t> threadId_{0};
     CFastMutex timeLock_;
-    uint64_t lastFrameTime_ = 0;
+    bool pictureReceived_ = false;
+    uint64_t lastFrameMs_ = 0;
+    MillisecondClock clock_;
     const uint32_t channel_;
     IDriver* driver_;
     StreamParameters parameters_;
@@ -67,6 +88,8 @@ protected:
 
 private:
     static uint32_t ThreadEntry(void* self);
+    Report DescribeCameraState(bool online);
+    void PostPendingReports();
 };
 
 }  // namespace velmora

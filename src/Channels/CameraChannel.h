@@ -17,6 +17,9 @@ public:
     virtual bool Update(const StreamParameters& parameters) = 0;
     virtual int32_t GetState() = 0;
     virtual StreamParameters GetParameters() = 0;
+    // True when called on the channel's own capture thread (a host that stops the channel from a
+    // callback made by that thread): the caller must not destroy the channel before the thread ends.
+    virtual bool IsCallerCaptureThread() const { return false; }
 };
 
 }  // namespace velmora

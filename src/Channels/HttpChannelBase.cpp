@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <string_view>
 
+#include "Web/CameraRequest.h"
 #include "Web/HttpClient.h"
 #include "platform/System.h"
+#include "Web/ShouldReport.h"
 
 namespace velmora {
 
@@ -14,6 +16,7 @@ constexpr std::string_view kSensorStart = "SECTION SENSORS";
 constexpr std::string_view kSensorEnd = "ENDSECTION SENSORS";
 // The end tag carries the start tag this many bytes in.
 constexpr size_t kEndTagLead = kSensorEnd.size() - kSensorStart.size();
+constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
 }  // namespace
 
 CHttpChannelBase::CHttpChannelBase(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink,
@@ -58,6 +61,36 @@ bool CHttpChannelBase::PictureWatch::Overdue() {
 uint32_t CHttpChannelBase::CameraQuality(uint32_t percent) {
     uint32_t q = (percent * 9 / 100) * 10;
     return q == 0 ? 10 : q;
+}
+
+bool CHttpChannelBase::PushImageControl(Web::CHttpClient& client, const std::string& path, const char* where,
+                                        bool storeMustSucceed) {
+    std::vector<uint8_t> reply;
+    CResultDef result = Utils::SendRequestWrapper(path, reply, client);
+    if (result.code == CResultDef::kSuccess) {
+        const std::string text(reinterpret_cast<const char*>(reply.data()));  // the reply ends in a zero
+        const size_t err = text.find("ERR:");
+        if (err == std::string::npos) {
+            if (!storeMustSucceed) {
+                client.SendRequest("GET", kStoreConfigPath);
+                return true;
+            }
+            result = Utils::SendRequestWrapper(kStoreConfigPath, reply, client);
+            if (result.code == CResultDef::kSuccess || result.code == CResultDef::kEmptyReply) return true;
+        } else {
+            const size_t eol = text.find_first_of("\r\n", err);
+            const std::string errorText = text.substr(err, eol == std::string::npos ? std::string::npos : eol - err);
+            const DEVICE_INFO device = driver_->GetDeviceInfo();
+            result.level = kLevelError;
+            result.code = CResultDef::kCameraRejectedParameters;
+            result.message = Utils::FormatString("%s(): Set stream parameters for device %s:%u failed, error message: %s",
+                                                 where, device.Address.c_str(), static_cast<unsigned>(device.Port),
+                                                 errorText.c_str());
+        }
+    }
+    if (ShouldReport(failureCount_) && !result.message.empty() && result.level != kLevelSilent)
+        driver_->DebugMessage(result.level, "%s", result.message.c_str());
+    return false;
 }
 
 int32_t CHttpChannelBase::Run() {

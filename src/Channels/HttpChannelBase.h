@@ -58,6 +58,13 @@ protected:
     // Image-control quality: 9/10 of the host's percent in steps of ten, never 0.
     static uint32_t CameraQuality(uint32_t percent);
 
+    // Sends the image-control request and checks the reply as for new stream parameters: a 2xx
+    // status, a body, no "ERR:" line (code 14, its message naming the operation `where`). Then asks
+    // the camera to store the settings; when storeMustSucceed, a store that is not sent or answered
+    // outside 2xx fails the push too (a store reply may be empty). Failures are logged through the
+    // failure throttle; level-4 results never.
+    bool PushImageControl(Web::CHttpClient& client, const std::string& path, const char* where, bool storeMustSucceed);
+
     // Makes a client the one a stop aborts, for the scope's life; a client registered after the
     // stop began is aborted at once. Declare it after the client, so it ends first.
     class ActiveClient {
@@ -88,6 +95,7 @@ protected:
 
     bool streamError_ = false;
     IAlarmReceiver* sensorSink_;
+    uint32_t failureCount_ = 0;  // of ShouldReport; never reset
 
 private:
     std::mutex activeLock_;  // guards activeClient_ against the stopping thread

@@ -1,19 +1,12 @@
 // Motion-JPEG channel.
 #include "Channels/MjpegHttpChannel.h"
 
-#include <cstring>
 #include <vector>
 
-#include "Web/TextUtils.h"
-#include "Web/CameraRequest.h"
 #include "Web/HttpClient.h"
-#include "Web/ShouldReport.h"
+#include "Web/TextUtils.h"
 
 namespace velmora {
-
-namespace {
-constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
-}
 
 CMjpegHttpChannel::CMjpegHttpChannel(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink,
                                      IAlarmReceiver* sensors)
@@ -24,33 +17,12 @@ CMjpegHttpChannel::CMjpegHttpChannel(uint32_t channel, IDriver* driver, ipcaptur
 CMjpegHttpChannel::~CMjpegHttpChannel() { Stop(); }
 
 bool CMjpegHttpChannel::SetParameters() {
-    const DEVICE_INFO device = driver_->GetDeviceInfo();
-    Web::CHttpClient client(device, kHttpAgent);
+    Web::CHttpClient client(driver_->GetDeviceInfo(), kHttpAgent);
     ActiveClient active(*this, client);
     const std::string path = Utils::FormatString(
         "/control/control?set&section=imagecontrol&motionjpeg=disable&size=%ux%u&quality=%u&framerate100=0",
         parameters_.Width, parameters_.Height, CameraQuality(parameters_.Quality));
-    std::vector<uint8_t> reply;
-    CResultDef result = Utils::SendRequestWrapper(path, reply, client);
-    if (result.code == 0) {
-        std::string text(reply.begin(), reply.end());
-        text = text.c_str();  // the reply carries a terminating zero
-        size_t err = text.find("ERR:");
-        if (err == std::string::npos) {
-            client.SendRequest("GET", kStoreConfigPath);
-            return true;
-        }
-        size_t eol = text.find_first_of("\r\n", err);
-        std::string errorText = text.substr(err, eol == std::string::npos ? std::string::npos : eol - err);
-        result.level = kLevelError;
-        result.code = CResultDef::kCameraRejectedParameters;
-        result.message = Utils::FormatString("%s(): Set stream parameters for device %s:%u failed, error message: %s",
-                                "velmora::CMjpegHttpChannel::SetParameters", device.Address.c_str(),
-                                static_cast<unsigned>(device.Port), errorText.c_str());
-    }
-    if (ShouldReport(failureCount_) && !result.message.empty() && result.level != kLevelSilent)
-        driver_->DebugMessage(result.level, "%s", result.message.c_str());
-    return false;
+    return PushImageControl(client, path, "velmora::CMjpegHttpChannel::SetParameters", false);
 }
 
 bool CMjpegHttpChannel::StreamVideo() {

@@ -16,7 +16,6 @@ public:
 
 private:
     CJpegMediaParser parser_;
-    uint32_t failureCount_ = 0;
 };
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "Web/ShouldReport.h"
 #include "Web/TextUtils.h"
 #include "Web/HttpClient.h"
 #include "mxm/MxPEGParser.h"
@@ -10,7 +11,6 @@
 namespace velmora {
 
 namespace {
-constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
 constexpr uint32_t kStatusOk = 200;
 }  // namespace
 
@@ -27,8 +27,9 @@ bool CMxpegHttpChannel::SetParameters() {
         "/control/control?set&section=imagecontrol&motionjpeg=enable&size=%dx%d&quality=%d&framerate100=0",
         static_cast<int>(parameters_.Width), static_cast<int>(parameters_.Height),
         static_cast<int>(CameraQuality(parameters_.Quality)));
-    if (!client.SendRequest("GET", path)) return false;
-    return client.SendRequest("GET", kStoreConfigPath);
+    // Checked as the MJPEG channel's push: a refused request (a wrong password, say) is a failed
+    // pass that is logged and backed off, never a connection.
+    return PushImageControl(client, path, "velmora::CMxpegHttpChannel::SetParameters", true);
 }
 
 bool CMxpegHttpChannel::StreamVideo() {
@@ -46,6 +47,7 @@ bool CMxpegHttpChannel::StreamVideo() {
     picture_.clear();
     std::vector<uint8_t> buffer(kInitialReadSize, 0);
     PictureWatch watch(*this);
+    uint32_t refusedSeen = 0;
     for (;;) {
         if (IsStopSignalled()) return !streamError_;
         if (streamError_ || watch.Overdue()) return false;
@@ -56,6 +58,15 @@ bool CMxpegHttpChannel::StreamVideo() {
         // A stream the parser gave up on, or bytes it had no room for, would leave the channel
         // connected and silent: end the stream so the reconnect loop starts a fresh parser.
         if (!parser->Feed(buffer.data(), got) || parser->IsDiscarding()) return false;
+        // Frames in a chroma sampling the converter cannot rebuild give no picture: say so, throttled.
+        for (const uint32_t refused = parser->Converter().UnsupportedSamplingFrames(); refusedSeen < refused; ++refusedSeen) {
+            if (!ShouldReport(samplingFailures_)) continue;
+            const DEVICE_INFO device = driver_->GetDeviceInfo();
+            driver_->DebugMessage(kLevelError,
+                                  "%s(): MxPEG frame of device %s:%u not converted: chroma sampling other than 4:2:0 or 4:2:2",
+                                  "velmora::CMxpegHttpChannel::StreamVideo", device.Address.c_str(),
+                                  static_cast<unsigned>(device.Port));
+        }
     }
 }
 

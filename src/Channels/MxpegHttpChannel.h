@@ -22,6 +22,7 @@ public:
 
 private:
     std::vector<uint8_t> picture_;
+    uint32_t samplingFailures_ = 0;  // throttle of the message on frames in a sampling not converted
 };
 
 }  // namespace velmora

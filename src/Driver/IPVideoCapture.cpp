@@ -10,11 +10,30 @@ CIPVideoCapture::CIPVideoCapture(ICustomCreator* creator, uint32_t channelCount)
 
 CIPVideoCapture::~CIPVideoCapture() {
     for (uint32_t i = 0; i < slots_.size(); ++i) {
-        if (ICameraChannel* channel = TakeChannel(i, true)) {
-            channel->Stop();
-            delete channel;
-        }
+        if (ICameraChannel* channel = TakeChannel(i, true)) Dispose(channel);
     }
+    DisposeRetired();
+}
+
+void CIPVideoCapture::Dispose(ICameraChannel* channel) {
+    channel->Stop();
+    if (channel->IsCallerCaptureThread()) {
+        CFastMutexGuard guard(lock_);
+        retired_.push_back(channel);
+        return;
+    }
+    delete channel;
+}
+
+void CIPVideoCapture::DisposeRetired() {
+    std::vector<ICameraChannel*> keep, dispose;
+    {
+        CFastMutexGuard guard(lock_);
+        for (ICameraChannel* channel : retired_) (channel->IsCallerCaptureThread() ? keep : dispose).push_back(channel);
+        retired_ = std::move(keep);
+    }
+    // Stop waits for the thread, which was told to end when the channel was retired.
+    for (ICameraChannel* channel : dispose) Dispose(channel);
 }
 
 uint32_t CIPVideoCapture::GetChannelCount() { return static_cast<uint32_t>(slots_.size()); }
@@ -36,7 +55,7 @@ StreamParameters CIPVideoCapture::ChannelParameters(uint32_t index) {
 bool CIPVideoCapture::StartChannel(uint32_t index, ipcapture::IVideoSink* sink,
                                    ipcapture::IChannelSettings* settings) {
     if (index >= GetChannelCount()) return false;
-    StopChannel(index);
+    StopChannel(index);  // also destroys channels retired earlier
     ICameraChannel* channel = creator_ ? creator_->CreateChannel(index, sink) : nullptr;
     if (!channel) return false;
     StreamParameters parameters;
@@ -60,18 +79,15 @@ bool CIPVideoCapture::StartChannel(uint32_t index, ipcapture::IVideoSink* sink,
         displaced = slots_[index];
         slots_[index] = channel;
     }
-    if (displaced) {  // only if the host raced two starts on one index
-        displaced->Stop();
-        delete displaced;
-    }
+    if (displaced) Dispose(displaced);  // only if the host raced two starts on one index
     return started;
 }
 
 bool CIPVideoCapture::StopChannel(uint32_t index) {
+    DisposeRetired();
     ICameraChannel* channel = TakeChannel(index, true);
     if (!channel) return false;
-    channel->Stop();
-    delete channel;
+    Dispose(channel);
     return true;
 }
 

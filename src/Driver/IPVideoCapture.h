@@ -36,9 +36,16 @@ public:
     StreamParameters ChannelParameters(uint32_t index);
 
 private:
+    // Stops and destroys a channel taken out of its slot. A channel stopped from its own capture
+    // thread (the host stopping it from a callback) cannot be destroyed under that thread: it is
+    // kept until a later call from another thread, or the destructor, has waited for its thread.
+    void Dispose(ICameraChannel* channel);
+    void DisposeRetired();
+
     ICustomCreator* creator_;
     CFastMutex lock_;
     std::vector<ICameraChannel*> slots_;
+    std::vector<ICameraChannel*> retired_;  // guarded by lock_
 };
 
 }  // namespace velmora

@@ -56,12 +56,17 @@ bool CBasePTZHandler::InitializeXMLStorage() {
         if (!storage_) {
             result = CResultDef(1, CResultDef::kOutOfMemory,
                                 Utils::FormatString("%s: not enough memory for creating CXMLPrepositionReader object", kName));
-        } else if (!storage_->Open(fileName)) {
+        } else {
+            const bool opened = storage_->Open(fileName);
+            // A file kept aside or left alone is told first, whatever the outcome.
+            const CResultDef note = storage_->OpenResult();
+            if (!note.message.empty() && note.level != 4) driver_->DebugMessage(note.level, "%s", note.message.c_str());
             // The reader stays held: later requests open their channels on it.
-            result = CResultDef(1, CResultDef::kInputUnavailable,
-                                Utils::FormatString("%s: cannot initialize CXMLPrepositionReader object with parameter "
-                                                    "\"%s\"",
-                                                    kName, fileName.c_str()));
+            if (!opened)
+                result = CResultDef(1, CResultDef::kInputUnavailable,
+                                    Utils::FormatString("%s: cannot initialize CXMLPrepositionReader object with "
+                                                        "parameter \"%s\"",
+                                                        kName, fileName.c_str()));
         }
     }
     if (!result.message.empty() && result.level != 4) driver_->DebugMessage(result.level, "%s", result.message.c_str());

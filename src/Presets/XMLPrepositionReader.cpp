@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Presets/WideText.h"
+#include "platform/File.h"
 
 namespace velmora {
 
@@ -14,6 +15,7 @@ constexpr const char* kChannelElement = "PtzChannel";
 constexpr const char* kPrepositionElement = "Preposition";
 constexpr const char* kNameElement = "Name";
 constexpr const char* kSlotElement = "Slot";
+constexpr int32_t kErrorLevel = 1;
 
 std::string FormatNumber(const char* format, uint32_t value) {
     char buffer[16];
@@ -43,11 +45,45 @@ std::string CXMLPrepositionReader::PrepositionPath(uint32_t channel, uint32_t nu
 
 bool CXMLPrepositionReader::Open(const std::string& fileName) {
     CFastMutexGuard guard(lock_);
-    if (settings_.Open(fileName) != kXmlOk && !settings_.IsOpen()) {
-        if (settings_.CreateNewFile(rootName_, fileName, true) == 1) settings_.Open(fileName);
+    openResult_ = CResultDef();
+    const int32_t status = settings_.Open(fileName);
+    if (status != kXmlOk && !settings_.IsOpen()) {
+        const std::string quoted = "preset file \"" + settings_.FullPath() + "\"";
+        std::string problem;
+        // Only a file known to hold nothing, or one kept aside first, is replaced: the presets of
+        // every channel are in it.
+        bool replace = status == kXmlFailed;
+        if (status == kXmlNotParsable) {
+            const std::string keptAs = KeepAside(settings_.FullPath());
+            replace = !keptAs.empty();
+            problem = replace ? quoted + " is not a valid XML file; it was kept as \"" + keptAs +
+                                    "\" and a new preset file was started"
+                              : quoted + " is not a valid XML file and could not be kept aside; it is left "
+                                         "unchanged and the channels have no presets";
+        } else if (!replace) {
+            problem = quoted + " exists but cannot be read; it is left unchanged and the channels have no presets";
+        }
+        if (!problem.empty())
+            openResult_ = CResultDef(kErrorLevel, CResultDef::kInputUnavailable,
+                                     "velmora::CXMLPrepositionReader::Open: " + problem);
+        if (replace && settings_.CreateNewFile(rootName_, fileName, true) == 1) settings_.Open(fileName);
     }
     autoSave_ = settings_.IsOpen();
     return autoSave_;
+}
+
+CResultDef CXMLPrepositionReader::OpenResult() {
+    CFastMutexGuard guard(lock_);
+    return openResult_;
+}
+
+std::string CXMLPrepositionReader::KeepAside(const std::string& path) {
+    for (uint32_t n = 1; n <= kMaxKeptAsideNames; ++n) {
+        const std::string candidate = path + ".broken-" + std::to_string(n);
+        if (platform::ProbeFile(candidate) != platform::FileState::Missing) continue;
+        if (platform::MoveFileNoReplace(path, candidate)) return candidate;
+    }
+    return {};
 }
 
 void CXMLPrepositionReader::SetAutoSave(bool on) {

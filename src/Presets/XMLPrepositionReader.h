@@ -7,6 +7,7 @@
 
 #include "Presets/XMLSettingsAPI.h"
 #include "Thread/FastMutex.h"
+#include "Web/ResultDef.h"
 
 namespace velmora {
 
@@ -24,9 +25,15 @@ public:
     CXMLPrepositionReader(const CXMLPrepositionReader&) = delete;
     CXMLPrepositionReader& operator=(const CXMLPrepositionReader&) = delete;
 
-    // Opens the file in the executable's directory, creating it (declaration and empty root) when
-    // it is missing, empty or not parsable. Auto-save is on exactly when the file ended up open.
+    // Opens the file in the executable's directory. A missing or empty file is replaced by a fresh
+    // one (declaration and empty root); a file that does not parse is first kept aside under a new
+    // name beside it ("<name>.broken-<n>"), then replaced; a file that exists but cannot be read is
+    // never touched and the reader stays closed. Auto-save is on exactly when the file ended up
+    // open. OpenResult() then holds a message for the log when a file was kept aside or left alone.
     bool Open(const std::string& fileName);
+    CResultDef OpenResult();
+    // Most names tried when a broken file is kept aside.
+    static constexpr uint32_t kMaxKeptAsideNames = 1000;
     // Switching auto-save on writes the file at once.
     void SetAutoSave(bool on);
     bool AutoSave();
@@ -49,10 +56,14 @@ public:
     std::string PrepositionPath(uint32_t channel, uint32_t number, const char* leaf) const;
 
 private:
+    // Moves the broken file at path to the first free "<path>.broken-<n>"; empty when none worked.
+    static std::string KeepAside(const std::string& path);
+
     std::string rootName_;
     CFastMutex lock_;
     CXMLSettingsAPI settings_;
     bool autoSave_ = false;
+    CResultDef openResult_;
 };
 
 // Reads an unsigned decimal number as "%u" does: leading blanks, an optional sign (a minus wraps

@@ -7,10 +7,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cwchar>
+#include <sstream>
 #include <vector>
 
-#include "Presets/PruvoFileBase.h"
 #include "Presets/WideText.h"
+#include "platform/File.h"
 #include "platform/System.h"
 
 namespace velmora {
@@ -74,6 +75,15 @@ int DepthOf(pugi::xml_node node) {
     return depth;
 }
 
+// A text node of nothing but blanks, tabs and line breaks (empty included).
+bool IsIndentation(pugi::xml_node node) {
+    if (node.type() != pugi::node_pcdata) return false;
+    for (const char* c = node.value(); *c; ++c) {
+        if (*c != ' ' && *c != '\t' && *c != '\r' && *c != '\n') return false;
+    }
+    return true;
+}
+
 void AppendText(pugi::xml_node parent, const std::string& text) {
     parent.append_child(pugi::node_pcdata).set_value(text.c_str());
 }
@@ -107,11 +117,16 @@ int32_t CXMLSettingsAPI::Open(const std::string& fileName) {
     }
     fullPath += fileName;
 
-    {
-        CPruvoFileBase file(fullPath);
-        if (!file.Open() || file.Size() == 0) return kXmlFailed;
-    }
     fullPath_ = fullPath;
+    switch (platform::ProbeFile(fullPath)) {
+        case platform::FileState::Missing:
+        case platform::FileState::Empty:
+            return kXmlFailed;
+        case platform::FileState::Unreadable:
+            return kXmlUnreadable;
+        case platform::FileState::Readable:
+            break;
+    }
     immediateSave_ = false;
     if (!platform::ComponentLibraryInitialize()) return kXmlComponentUnavailable;
     std::unique_ptr<pugi::xml_document> document(new (std::nothrow) pugi::xml_document);
@@ -122,7 +137,11 @@ int32_t CXMLSettingsAPI::Open(const std::string& fileName) {
     const pugi::xml_parse_result loaded = document->load_file(fullPath_.c_str(), kLoadOptions, pugi::encoding_auto);
     if (!loaded || !document->document_element()) {
         platform::ComponentLibraryUninitialize();
-        return kXmlFailed;
+        // Only a file that was read and found broken is reported as such; one that went away or
+        // failed to read meanwhile must not be taken for garbage and replaced.
+        const bool readFailed = loaded.status == pugi::status_file_not_found || loaded.status == pugi::status_io_error ||
+                                loaded.status == pugi::status_out_of_memory;
+        return readFailed ? kXmlUnreadable : kXmlNotParsable;
     }
     // The file is always written back as UTF-8; a declaration that names another encoding would
     // make the next load read those bytes wrongly.
@@ -163,7 +182,14 @@ uint32_t CXMLSettingsAPI::OpenCount() {
 bool CXMLSettingsAPI::Save() {
     CFastMutexGuard valueGuard(valueLock_);
     if (!document_) return false;
-    return document_->save_file(fullPath_.c_str(), "", kSaveOptions, pugi::encoding_utf8);
+    return WriteDocument(*document_, fullPath_);
+}
+
+bool CXMLSettingsAPI::WriteDocument(const pugi::xml_document& document, const std::string& path) {
+    std::ostringstream bytes;
+    document.save(bytes, "", kSaveOptions, pugi::encoding_utf8);
+    const std::string text = bytes.str();
+    return platform::ReplaceFileContents(path, text.data(), text.size());
 }
 
 int32_t CXMLSettingsAPI::CreateNewFile(const std::string& rootName, const std::string& fileName,
@@ -177,8 +203,7 @@ int32_t CXMLSettingsAPI::CreateNewFile(const std::string& rootName, const std::s
         declaration.append_attribute("version").set_value("1.0");
         declaration.append_attribute("encoding").set_value("utf-8");
         document.append_child(rootName.c_str());
-        const std::string path = platform::ExecutableDirectory() + fileName;
-        saved = document.save_file(path.c_str(), "", kSaveOptions, pugi::encoding_utf8);
+        saved = WriteDocument(document, platform::ExecutableDirectory() + fileName);
     }
     if (initializeLibrary) platform::ComponentLibraryUninitialize();
     return saved ? 1 : 0;
@@ -309,7 +334,16 @@ bool CXMLSettingsAPI::RemoveNode(const char* pathFormat, ...) {
     pugi::xml_node node = Select(path);
     // Removing the document element would leave a file that no longer loads.
     if (!node || node == document_->document_element()) return false;
-    if (!node.parent().remove_child(node)) return false;
+    pugi::xml_node parent = node.parent();
+    // Creation put indentation text in front of the element and a line break behind it; the
+    // element and all whitespace text before it go, and the line break behind it takes the place of
+    // the one that stood before. Left behind, every rewrite of the element would grow the file.
+    for (pugi::xml_node before = node.previous_sibling(); before && IsIndentation(before);) {
+        const pugi::xml_node earlier = before.previous_sibling();
+        parent.remove_child(before);
+        before = earlier;
+    }
+    if (!parent.remove_child(node)) return false;
     if (immediateSave_) return Save();
     return true;
 }

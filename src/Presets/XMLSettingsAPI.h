@@ -19,9 +19,11 @@ namespace velmora {
 // Status codes of Open: 0 success, negative failure.
 enum XmlSettingsStatus : int32_t {
     kXmlOk = 0,
-    kXmlFailed = -1,                 // file missing, empty, unreadable or not parsable
+    kXmlFailed = -1,                 // file missing or empty: a fresh file may take its place
     kXmlComponentUnavailable = -2,   // component library initialisation failed
     kXmlDocumentUnavailable = -3,    // the document object could not be created
+    kXmlUnreadable = -4,             // the file is there but cannot be read (permission, lock)
+    kXmlNotParsable = -5,            // the file was read but holds no XML document
 };
 
 // Any thread may call any operation. Open/Close take the first lock (and the second, so that no
@@ -38,11 +40,13 @@ public:
     CXMLSettingsAPI& operator=(const CXMLSettingsAPI&) = delete;
 
     // Loads the file from the base directory (the executable's directory when none is set).
-    // Already open: only counts the open. Whitespace text is kept as loaded.
+    // Already open: only counts the open. Whitespace text is kept as loaded. FullPath() names the
+    // file tried, also when it failed to load.
     int32_t Open(const std::string& fileName);
     // Returns the remaining open count; at 0 the document is released.
     uint32_t Close();
-    // Writes the document to the path it was loaded from; false when closed or on a write error.
+    // Writes the document to the path it was loaded from, replacing the file in one step (never a
+    // truncated file); false when closed or on a write error, the old file then unchanged.
     bool Save();
     // Writes a new file holding the declaration and an empty root element into the executable's
     // directory. 1 saved, 0 save failed, -1 component library or document not available (also
@@ -60,6 +64,8 @@ public:
         __attribute__((format(printf, 2, 3)))
 #endif
         ;
+    // Removes the element with the indentation text in front of it, so that an element written
+    // again in its place adds no text.
     bool RemoveNode(const char* pathFormat, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
@@ -85,6 +91,7 @@ public:
 private:
     static std::wstring FormatWidePath(const wchar_t* format, va_list args);
     static std::string FormatNarrowPath(const char* format, va_list args);
+    static bool WriteDocument(const pugi::xml_document& document, const std::string& path);
     pugi::xml_node Select(const std::string& path);
     pugi::xml_node CreateElement(const std::string& path);
     void ReleaseDocument();

@@ -27,6 +27,9 @@ public:
 
     // Any thread, any time: the probe stops before its next request.
     virtual void Cancel() { cancelled_.store(true); }
+    // Any thread: Cancel, and the request in flight fails too (at once where the platform wakes a
+    // blocked call, else when its own wait ends).
+    virtual void Abort() { Cancel(); }
     bool IsCancelled() const { return cancelled_.load(); }
 
     const DEVICE_INFO& Device() const { return device_; }

@@ -25,6 +25,7 @@ struct QueryState {
     uint64_t threadId = 0;
     CCameraPropertiesEx* properties = nullptr;  // owned; created by the query thread
     bool stopRequested = false;  // a stop that came before the properties object existed
+    bool closing = false;        // UninitQuery runs: the probe is aborted, not only cancelled
     bool reported = false;       // the query thread is about to send, or has sent, its notification
 };
 
@@ -77,7 +78,8 @@ uint32_t QueryThread(void* argument) {
     {
         CFastMutexGuard guard(state.lock);
         state.properties = properties;
-        if (state.stopRequested) properties->Cancel();
+        if (state.closing) properties->Abort();
+        else if (state.stopRequested) properties->Cancel();
     }
 
     bool probed = false;
@@ -155,6 +157,7 @@ int32_t StartQuery(const char* address, int32_t port, const char* user, const ch
     CFastMutexGuard guard(state.lock);
     state.result = result;
     state.stopRequested = false;
+    state.closing = false;
     state.reported = false;
     // The thread's first step takes the lock, so it sees this call's state complete.
     uint64_t threadId = 0;
@@ -183,21 +186,20 @@ int32_t UninitQuery() {
     uint64_t threadId = 0;
     {
         CFastMutexGuard guard(state.lock);
-        if (state.properties) state.properties->Cancel();
+        // Aborting makes the request in flight fail, so the probe ends and sends its one
+        // notification now rather than when the camera lets it.
+        if (state.properties) state.properties->Abort();
         state.stopRequested = true;
+        state.closing = true;
         thread = state.thread;
         threadId = state.threadId;
     }
-    // The properties object may be destroyed once the thread has ended, or when this call comes
-    // from the thread's own notification (its last use of the object).
-    bool mayDestroy = true;
+    // Once this returns no query thread may call the host: the thread is waited for to its end,
+    // a wait the abort bounds (at once on POSIX, within the request time-out on Windows) apart
+    // from the host's own callback. Called from that callback, the thread is not waited for, and
+    // its object may go: the notification is its last use.
     if (thread) {
-        if (threadId != platform::CurrentThreadId() &&
-            platform::WaitThreadObject(thread, kStopWaitMs) != platform::WaitResult::Signalled &&
-            !platform::TerminateThreadObject(thread, 0)) {
-            // No forced stop here: wait for the request in flight to run into its time-out.
-            mayDestroy = platform::WaitThreadObject(thread, kLateStopWaitMs) == platform::WaitResult::Signalled;
-        }
+        if (threadId != platform::CurrentThreadId()) platform::WaitThreadObject(thread, platform::kInfinite);
         platform::CloseThreadObject(thread);
     }
     CCameraPropertiesEx* properties = nullptr;
@@ -208,12 +210,12 @@ int32_t UninitQuery() {
         state.callback = nullptr;
         state.result = nullptr;
         state.stopRequested = false;
+        state.closing = false;
         state.reported = false;
         properties = state.properties;
         state.properties = nullptr;
     }
-    // A thread that never ended still uses its object: leaving it is safer than freeing it.
-    if (mayDestroy) delete properties;
+    delete properties;
     return 1;
 }
 

@@ -13,11 +13,6 @@ inline constexpr const char* kCreateFailedMessage = "Failed to create camera pro
 inline constexpr const char* kProbeFailedMessage = "Failed to get camera properties";
 inline constexpr const char* kSaveFailedMessage = "Failed to save capability query results";
 
-// Wait for the query thread in UninitQuery before it would be stopped by force.
-inline constexpr uint32_t kStopWaitMs = 5000;
-// Where a thread cannot be stopped by force, the further wait for it; the request in flight is
-// bounded by its own time-outs. A thread still running after it is left detached.
-inline constexpr uint32_t kLateStopWaitMs = 30000;
 // How long StartQuery waits for a previous query thread that has already sent its notification.
 inline constexpr uint32_t kReclaimWaitMs = 5000;
 
@@ -34,8 +29,9 @@ int32_t StartQuery(const char* address, int32_t port, const char* user, const ch
 // Asks the running probe to stop before its next request; always 1.
 int32_t TerminateQuery();
 
-// Cancels the probe, waits for the query thread (bounded), clears the state; always 1. May be
-// called without a query and any number of times. The video standard flag stays.
+// Aborts the probe's request in flight, waits for the query thread to end (so no query thread
+// calls the host once this returns), clears the state; always 1. May be called without a query
+// and any number of times. The video standard flag stays.
 int32_t UninitQuery();
 
 }  // namespace velmora::capability

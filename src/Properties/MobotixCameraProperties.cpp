@@ -78,6 +78,11 @@ int32_t CMobotixCameraProperties::FailureCode() {
     return probe::ProbeFailureCode(httpClient_.GetStatusCode(), known, version);
 }
 
+void CMobotixCameraProperties::Abort() {
+    Cancel();
+    httpClient_.Abort();
+}
+
 bool CMobotixCameraProperties::GetProperties(int32_t* errorCode) {
     // A cancelled probe skips its remaining steps; a skipped step counts as passed.
     bool passed = ProbeBasicInfo();

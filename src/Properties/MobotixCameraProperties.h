@@ -1,7 +1,7 @@
 // The camera-specific probe: four HTTP queries (basic information, image control, version page,
 // rotor help) that fill the properties record, and the writer of the four host parameters.
 // Created, probed, written and destroyed by the capability query; GetProperties and SaveResults
-// run on the query thread, Cancel on any thread.
+// run on the query thread, Cancel and Abort on any thread.
 #pragma once
 #include <cstdint>
 #include <set>
@@ -22,6 +22,7 @@ public:
     // Failure codes: 1 when the last reply was 401 and the host core module is newer than 5.10,
     // otherwise 3. Later steps do not run after a failed one; what earlier steps found stays.
     bool GetProperties(int32_t* errorCode) override;
+    void Abort() override;
 
     // Frame intervals of format 1, the record, then the four host parameters.
     bool SaveResults(ipcapture::ICapabilityQueryResult* result) override;

@@ -106,7 +106,8 @@ EncodingSet EncodingSet::Build(const uint8_t* dcSpec, const uint8_t* acSpec) {
   return set;
 }
 
-JpegScanWriter::JpegScanWriter() : buffer_(new uint8_t[kInitialCapacity]), capacity_(kInitialCapacity) {}
+JpegScanWriter::JpegScanWriter(size_t initialCapacity)
+    : buffer_(new uint8_t[std::max(initialCapacity, kMaxBlockBytes)]), capacity_(std::max(initialCapacity, kMaxBlockBytes)) {}
 
 // Doubles the buffer when the worst case of one more block might not fit; the written bytes move along.
 void JpegScanWriter::EnsureRoom() {

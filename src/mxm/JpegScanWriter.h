@@ -36,7 +36,7 @@ class JpegScanWriter {
   static constexpr int kDcLimit = 2047;  // size 11
   static constexpr int kAcLimit = 1023;  // size 10
 
-  JpegScanWriter();
+  explicit JpegScanWriter(size_t initialCapacity = kInitialCapacity);
 
   void Reset();
   // Codes one block (natural order). pred tracks what a decoder reconstructs: a DC difference beyond

@@ -17,8 +17,10 @@ uint32_t LittleEndianAt(const uint8_t* p, uint32_t n, uint32_t offset) {
 
 }  // namespace
 
-MxPEGParser::MxPEGParser(ISegmentedStreamReceiver* receiver)
-    : converter_(new MxPEGScanToJPEGConverter(receiver)), frameBuffer_(new uint8_t[kFrameBufferSize]) {}
+MxPEGParser::MxPEGParser(ISegmentedStreamReceiver* receiver, uint32_t bufferSize)
+    : converter_(new MxPEGScanToJPEGConverter(receiver)),
+      bufferSize_(std::max<uint32_t>(bufferSize, 1)),
+      frameBuffer_(new uint8_t[bufferSize_]) {}
 
 MxPEGParser::~MxPEGParser() { descriptor_.ClearFrameFields(); }
 
@@ -67,6 +69,10 @@ void MxPEGParser::SeekMarker() {
   if (markerPending_) {
     markerPending_ = false;
     Consume(1);
+    if (p[0] == 0xFF) {
+      markerPending_ = true;  // a fill byte: the code is still to come
+      return;
+    }
     OnMarker(p[0]);
     return;
   }
@@ -82,6 +88,10 @@ void MxPEGParser::SeekMarker() {
   }
   const uint8_t code = frameBuffer_[position_];
   Consume(1);
+  if (code == 0xFF) {
+    markerPending_ = true;  // a fill byte: the code is still to come
+    return;
+  }
   OnMarker(code);
 }
 
@@ -93,7 +103,8 @@ void MxPEGParser::OnMarker(uint8_t code) {
     case 0xC4: state_ = State::kHuffmanTables; return;
     case 0xDB: state_ = State::kQuantTables; return;
     case 0xDA: state_ = State::kScanHeader; return;
-    case 0xDD: case 0xE0: case 0xED: state_ = State::kSkipSegment; return;
+    case 0xDD: state_ = State::kRestartInterval; return;
+    case 0xE0: case 0xED: state_ = State::kSkipSegment; return;
     case 0xFE: state_ = State::kCommentSegment; return;
     default: EnterDiscard(); return;
   }
@@ -154,7 +165,10 @@ void MxPEGParser::SegmentComplete() {
     case State::kHuffmanTables: HuffmanTables(p, n); break;
     case State::kFrameHeader: FrameHeader(p, n); break;
     case State::kScanHeader: ScanHeader(p, n); break;
-    default: break;  // SkipSegment: DRI, APP0, APP13
+    case State::kRestartInterval:
+      if (n >= 2) descriptor_.restartInterval = (static_cast<uint32_t>(p[0]) << 8) | p[1];
+      break;
+    default: break;  // SkipSegment: APP0, APP13
   }
 }
 
@@ -180,7 +194,7 @@ void MxPEGParser::MxfComment(const uint8_t* p, uint32_t n) {
 
 // The map starts at payload byte 12; the converter reads it only within the frame's bytes.
 void MxPEGParser::TileMapComment() {
-  const uint32_t offset = std::min<uint32_t>(payloadStart_ + 12, kFrameBufferSize);
+  const uint32_t offset = std::min<uint32_t>(payloadStart_ + 12, bufferSize_);
   descriptor_.tileMap = frameBuffer_.get() + offset;
 }
 
@@ -255,7 +269,7 @@ void MxPEGParser::ScanHeader(const uint8_t* p, uint32_t n) {
 }
 
 // Passes over entropy-coded bytes up to and including the EOI marker; any other 0xFF pair (stuffing,
-// restart markers) is passed over too.
+// restart markers) is passed over too, and fill bytes before a marker are skipped.
 void MxPEGParser::ScanData() {
   const uint8_t* p = frameBuffer_.get() + position_;
   uint8_t code = 0;
@@ -276,6 +290,10 @@ void MxPEGParser::ScanData() {
     }
     code = frameBuffer_[position_];
     Consume(1);
+  }
+  if (code == 0xFF) {
+    scanMarkerPending_ = true;  // a fill byte before a marker
+    return;
   }
   if (code != 0xD9) return;
   descriptor_.scanLength = position_ - scanStart_;

@@ -18,6 +18,7 @@ namespace mxm {
 //
 // Feeding: append a chunk at FrameBuffer() + BufferFill() when it fits (FreeSpace() >= length), call
 // AdvanceFill(length), then ProcessBytes(old fill, length) -- or simply Feed(data, length).
+// Any number of 0xFF fill bytes may precede a marker, in the scan too (T.81 B.1.1.2).
 // Failure: an unknown marker sends the parser to Discard for good (IsDiscarding()); a chunk that does
 // not fit is dropped (Feed returns false). In both cases the stream can no longer yield pictures and the
 // caller should end it and start a new parser. Construction may throw std::bad_alloc; nothing else throws.
@@ -25,14 +26,16 @@ class MxPEGParser {
  public:
   static constexpr uint32_t kFrameBufferSize = 4194304;  // 4 MiB
 
-  explicit MxPEGParser(ISegmentedStreamReceiver* receiver);
+  // bufferSize: the frame buffer's capacity; a smaller one than the default suits small pictures only
+  // (fuzzing, tests). Frames that do not fit can never be completed.
+  explicit MxPEGParser(ISegmentedStreamReceiver* receiver, uint32_t bufferSize = kFrameBufferSize);
   ~MxPEGParser();
   MxPEGParser(const MxPEGParser&) = delete;
   MxPEGParser& operator=(const MxPEGParser&) = delete;
 
   uint8_t* FrameBuffer() { return frameBuffer_.get(); }
   uint32_t BufferFill() const { return bufferFill_; }
-  uint32_t FreeSpace() const { return kFrameBufferSize - bufferFill_; }
+  uint32_t FreeSpace() const { return bufferSize_ - bufferFill_; }
   // Declares `length` bytes appended at the old fill level; false (and no change) when they cannot fit.
   bool AdvanceFill(uint32_t length);
   // Parses `length` bytes at `position` of the frame buffer; lengths of 0 or less do nothing, and the
@@ -52,6 +55,7 @@ class MxPEGParser {
     kStartOfImage,
     kRecordFrameStart,
     kSkipSegment,
+    kRestartInterval,
     kCommentSegment,
     kMxfComment,
     kTileMapComment,
@@ -83,6 +87,7 @@ class MxPEGParser {
   mxmUndecodedMxPEGFrameDescriptor descriptor_;
   mxmLocalEndian byteOrder_;
   State state_ = State::kSeekMarker;
+  uint32_t bufferSize_;
   std::unique_ptr<uint8_t[]> frameBuffer_;
   uint32_t bufferFill_ = 0;
   uint32_t position_ = 0;   // read position (offset into frameBuffer_)

@@ -69,8 +69,34 @@ void MxPEGScanDecoderCore::BeginScan(const uint8_t* data, uint32_t length) {
   bitCount_ = 0;
   atMarker_ = false;
   padBytes_ = 0;
+  padded_ = 0;
   recorder_ = nullptr;
   recordMark_ = 0;
+}
+
+bool MxPEGScanDecoderCore::Restart(uint32_t index) {
+  bitCount_ -= bitCount_ % 8;  // the padding bits of the interval's last byte
+  // Whole bytes still buffered must all be the zeros put in past the marker, none of them read.
+  const uint32_t buffered = static_cast<uint32_t>(bitCount_ / 8);
+  if (atMarker_ ? buffered != padded_ : buffered != 0) return false;
+  const uint8_t* p = pos_;  // at the marker's first 0xFF, or the next unread byte
+  while (end_ - p >= 2 && p[0] == 0xFF && p[1] == 0xFF) ++p;  // fill bytes
+  if (end_ - p < 2 || p[0] != 0xFF || p[1] != 0xD0 + (index & 7)) return false;
+  pos_ = p + 2;
+  bitBuffer_ = 0;
+  bitCount_ = 0;
+  atMarker_ = false;
+  padBytes_ = 0;
+  padded_ = 0;
+  recordMark_ = 0;
+  return true;
+}
+
+bool MxPEGScanDecoderCore::ScanEndedCleanly() const {
+  if (!atMarker_ || static_cast<uint32_t>(bitCount_ / 8) >= padded_) return true;  // no zero bit read
+  const uint8_t* p = pos_;
+  while (end_ - p >= 2 && p[0] == 0xFF && p[1] == 0xFF) ++p;
+  return !(end_ - p >= 2 && p[1] >= 0xD0 && p[1] <= 0xD7);
 }
 
 // Tops the bit buffer up to at least 57 bits while input (or zero padding past a marker) lasts.
@@ -108,6 +134,7 @@ void MxPEGScanDecoderCore::FillBits() {
     } else {
       if (padBytes_ == 0) return;
       --padBytes_;
+      ++padded_;
     }
     bitBuffer_ = (bitBuffer_ << 8) | byte;
     bitCount_ += 8;

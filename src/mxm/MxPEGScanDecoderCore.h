@@ -46,6 +46,13 @@ class MxPEGScanDecoderCore {
   // At a marker (0xFF followed by anything but 0x00) the data ends; the remaining bytes read as zero
   // bits, and reading past the length fails.
   void BeginScan(const uint8_t* data, uint32_t length);
+  // The end of a restart interval (T.81 F.2.2.5 / B.2.5): the rest of the current byte is padding, the
+  // marker RSTn with n = index modulo 8 must follow (fill bytes before it allowed), and reading goes on
+  // after it. False when the interval's data did not end exactly there or another marker follows.
+  bool Restart(uint32_t index);
+  // After the last block: false when the scan's data ended at a restart marker and the decoder read
+  // past it (restart markers without a restart interval), so the blocks after it are made up.
+  bool ScanEndedCleanly() const;
   // Decodes one block into natural order. pred is the component's DC predictor and becomes the
   // block's DC. False on an invalid code, a value size above the baseline limits, an AC run past
   // the block's end or a scan that ran out.
@@ -126,6 +133,7 @@ class MxPEGScanDecoderCore {
   int bitCount_ = 0;
   bool atMarker_ = false;
   uint32_t padBytes_ = 0;   // bytes past the marker that may still be read as zeros
+  uint32_t padded_ = 0;     // zero bytes put into the buffer since the marker
   BitWordWriter* recorder_ = nullptr;
   int recordMark_ = 0;  // the bits of the buffer from bitCount_ up to here are consumed, not yet recorded
 };

@@ -2,6 +2,8 @@
 #include "mxm/MxPEGScanToJPEGConverter.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <new>
@@ -53,28 +55,47 @@ void MxPEGScanToJPEGConverter::SetMaxPictureSide(int32_t side) {
   maxPictureSide_ = std::clamp(side, 1, kMaxPictureSide);
 }
 
+void MxPEGScanToJPEGConverter::SetReferenceWriter(bool on) {
+  if (on && !writer_) writer_ = std::make_unique<JpegScanWriter>(64 * 1024);  // grows with the pictures
+  referenceWriter_ = on;
+}
+
 void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescriptor& frame) {
   try {
-    if (frame.componentCount != 3 || !SetUpSlots(frame)) return;
+    if (frame.componentCount != 3 || frame.scanData == nullptr || frame.scanLength == 0) return;
+    const Layout layout = LayoutOf(frame);
+    if (layout == Layout::kUnsupported) {
+      ++unsupportedSampling_;  // decoded in another layout it would be a garbage picture
+      return;
+    }
+    if (!SetUpSlots(frame, layout)) return;
     if (frame.width < 1 || frame.height < 1 || frame.width > maxPictureSide_ || frame.height > maxPictureSide_ ||
         frame.tileColumns != (frame.width + 15) / 16 || frame.tileRows != (frame.height + 15) / 16)
       return;
     if (!PrepareStore(frame.tileColumns, frame.tileRows)) return;
-    if (frame.scanData == nullptr || frame.scanLength == 0) return;
+    ExpressStoreInFrameTables();
     BeginScan(frame.scanData, frame.scanLength);
-    if (!DecodeUnits(frame)) return;
+    if (!DecodeUnits(frame, layout)) return;
     WritePicture(frame.width, frame.height);
   } catch (...) {
     // Out of memory while growing the entropy buffer, or a receiver that threw: no picture.
-    writer_.Reset();
+    if (writer_) writer_->Reset();
     tileCache_.Invalidate();
   }
 }
 
-bool MxPEGScanToJPEGConverter::SetUpSlots(const mxmUndecodedMxPEGFrameDescriptor& frame) {
+MxPEGScanToJPEGConverter::Layout MxPEGScanToJPEGConverter::LayoutOf(const mxmUndecodedMxPEGFrameDescriptor& frame) {
+  const mxmComponentRecord* c = frame.components;
+  if (c[1].hSampling != 1 || c[1].vSampling != 1 || c[2].hSampling != 1 || c[2].vSampling != 1) return Layout::kUnsupported;
+  if (c[0].hSampling == 2 && c[0].vSampling == 2) return Layout::k420;
+  if (c[0].hSampling == 2 && c[0].vSampling == 1) return Layout::k422;
+  return Layout::kUnsupported;
+}
+
+bool MxPEGScanToJPEGConverter::SetUpSlots(const mxmUndecodedMxPEGFrameDescriptor& frame, Layout layout) {
   static constexpr int kComponent420[6] = {0, 0, 0, 0, 1, 2};
   static constexpr int kComponent422[4] = {0, 0, 1, 2};
-  const bool standard = frame.nonStandardSampling == 0;
+  const bool standard = layout == Layout::k420;
   slotCount_ = standard ? 6 : 4;
   for (int s = 0; s < slotCount_; ++s) {
     BlockSlot& slot = slots_[s];
@@ -85,9 +106,38 @@ bool MxPEGScanToJPEGConverter::SetUpSlots(const mxmUndecodedMxPEGFrameDescriptor
     slot.quant = QuantTable(c.quantTable);
     if (slot.dc == nullptr || slot.ac == nullptr || slot.quant == nullptr) return false;
   }
-  for (int t = 0; t < 2; ++t)
-    std::memcpy(outputQuant_[t].data(), QuantTable(frame.components[t].quantTable), 64 * sizeof(uint16_t));
+  for (int c = 0; c < 3; ++c)
+    std::memcpy(outputQuant_[c].data(), QuantTable(frame.components[c].quantTable), 64 * sizeof(uint16_t));
   return true;
+}
+
+// Kept coefficients follow a change of tables, so that tiles the frame does not send keep their look:
+// each value is re-expressed as value x old step / new step, rounded to the nearest (halves away from
+// zero). A zero step from a broken table counts as 1.
+void MxPEGScanToJPEGConverter::ExpressStoreInFrameTables() {
+  static constexpr int kFirstBlock[3] = {0, 4, 5}, kBlocks[3] = {4, 1, 1};
+  bool changed = false;
+  for (int c = 0; c < 3; ++c) {
+    std::array<uint16_t, 64>& old = storeQuant_[static_cast<size_t>(c)];
+    const std::array<uint16_t, 64>& now = outputQuant_[static_cast<size_t>(c)];
+    if (storeQuantValid_ && old != now) {
+      changed = true;
+      int32_t factor[64][2];
+      for (int i = 0; i < 64; ++i) factor[i][0] = std::max<int32_t>(old[i], 1), factor[i][1] = std::max<int32_t>(now[i], 1);
+      for (size_t tile = 0; tile < store_.size(); tile += kCoefficientsPerTile)
+        for (int b = kFirstBlock[c]; b < kFirstBlock[c] + kBlocks[c]; ++b) {
+          int16_t* block = &store_[tile + static_cast<size_t>(b) * 64];
+          for (int i = 0; i < 64; ++i) {
+            const int32_t scaled = block[i] * factor[i][0];
+            const int32_t magnitude = (std::abs(scaled) + factor[i][1] / 2) / factor[i][1];
+            block[i] = static_cast<int16_t>(std::clamp<int32_t>(scaled < 0 ? -magnitude : magnitude, INT16_MIN, INT16_MAX));
+          }
+        }
+    }
+    old = now;
+  }
+  storeQuantValid_ = true;
+  if (changed) tileCache_.Invalidate();
 }
 
 // A new store starts as zeros (a uniform mid-grey picture), so no stale memory reaches a picture.
@@ -100,6 +150,7 @@ bool MxPEGScanToJPEGConverter::PrepareStore(int32_t columns, int32_t rows) {
   try {
     const size_t tiles = static_cast<size_t>(columns) * static_cast<size_t>(rows);
     store_.assign(tiles * kCoefficientsPerTile, 0);
+    storeQuantValid_ = false;  // zeros are zeros in any tables
     tileCache_.Resize(tiles);
   } catch (const std::bad_alloc&) {
     store_.clear();
@@ -111,15 +162,36 @@ bool MxPEGScanToJPEGConverter::PrepareStore(int32_t columns, int32_t rows) {
   return true;
 }
 
-bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescriptor& frame) {
+bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescriptor& frame, Layout layout) {
   int16_t predictors[3] = {0, 0, 0};
-  if (frame.nonStandardSampling != 0) {
+  // After each coded unit that another follows: at the end of a restart interval, the marker and
+  // fresh predictors.
+  uint32_t coded = 0, restarts = 0;
+  auto endOfUnit = [&]() {
+    ++coded;
+    if (frame.restartInterval == 0 || coded % frame.restartInterval != 0) return true;
+    if (!Restart(restarts++)) return false;
+    predictors[0] = predictors[1] = predictors[2] = 0;
+    return true;
+  };
+  if (layout == Layout::k422) {
     if (frame.tileMap != nullptr) return false;  // 4:2:2 frames are always complete pictures
     tileCache_.Invalidate();
-    for (int32_t row = 0; row < storeRows_ * 2; ++row)
-      for (int32_t column = 0; column < storeColumns_; ++column)
+    // A 16x8 unit per tile half; a last tile row of 8 picture rows or fewer has only its upper one.
+    const int32_t unitRows = (frame.height + 7) / 8;
+    for (int32_t row = 0; row < unitRows; ++row)
+      for (int32_t column = 0; column < storeColumns_; ++column) {
         if (!DecodeUnit422(row, column, predictors)) return false;
-    return true;
+        if ((row + 1 < unitRows || column + 1 < storeColumns_) && !endOfUnit()) return false;
+      }
+    if (unitRows % 2 != 0) {
+      for (int32_t column = 0; column < storeColumns_; ++column) {
+        int16_t* tile = &store_[(static_cast<size_t>(unitRows / 2) * storeColumns_ + column) * kCoefficientsPerTile];
+        MergeChroma(tile + 4 * 64, nullptr, slots_[2].quant);
+        MergeChroma(tile + 5 * 64, nullptr, slots_[3].quant);
+      }
+    }
+    return ScanEndedCleanly();
   }
   // Map bits beyond the frame's bytes read as 0: the tile was not sent.
   size_t mapBytes = 0;
@@ -151,9 +223,10 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
         if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
       }
     }
+    if (next < tiles && !endOfUnit()) return false;
     t = next;
   }
-  return true;
+  return ScanEndedCleanly();
 }
 
 // With the output's own Huffman tables in the stream, a tile's bits as read are the bits the coder
@@ -214,14 +287,22 @@ bool MxPEGScanToJPEGConverter::DecodeUnit422(int32_t unitRow, int32_t unitColumn
 void MxPEGScanToJPEGConverter::ConvertChroma(int16_t* block, int16_t* target, const uint16_t* quant, bool oddRow) {
   for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(block[i] * quant[i]);
   InverseDctChenWang(block);
-  if (!oddRow) return;
+  if (oddRow) MergeChroma(target, block, quant);
+}
+
+// target holds the upper unit's chroma samples, lower the lower unit's; without a lower unit (the
+// picture ends inside the upper one) the upper unit's last merged row is repeated below, beyond the
+// picture. The merged block goes back to quantised coefficients.
+void MxPEGScanToJPEGConverter::MergeChroma(int16_t* target, const int16_t* lower, const uint16_t* quant) {
   for (int r = 0; r < 4; ++r)
     for (int x = 0; x < 8; ++x) {
       target[r * 8 + x] = static_cast<int16_t>((target[2 * r * 8 + x] >> 1) + (target[(2 * r + 1) * 8 + x] >> 1));
     }
   for (int r = 0; r < 4; ++r)
     for (int x = 0; x < 8; ++x)
-      target[(4 + r) * 8 + x] = static_cast<int16_t>((block[2 * r * 8 + x] >> 1) + (block[(2 * r + 1) * 8 + x] >> 1));
+      target[(4 + r) * 8 + x] = lower != nullptr
+                                    ? static_cast<int16_t>((lower[2 * r * 8 + x] >> 1) + (lower[(2 * r + 1) * 8 + x] >> 1))
+                                    : target[3 * 8 + x];
   ForwardDctFloat(target);
   for (int i = 0; i < 64; ++i) {
     const int q = quant[i] != 0 ? quant[i] : 1;  // a zero divisor from a broken DQT counts as 1
@@ -238,23 +319,26 @@ void MxPEGScanToJPEGConverter::CodeScan() {
     tileCache_.Write(store_.data(), luminance_, chrominance_);
     return;
   }
-  writer_.Reset();
+  JpegScanWriter& writer = *writer_;
+  writer.Reset();
   int predictors[3] = {0, 0, 0};
   const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
   for (size_t t = 0; t < tiles; ++t) {
     const int16_t* tile = &store_[t * kCoefficientsPerTile];
-    for (int b = 0; b < 4; ++b) writer_.EncodeBlock(tile + b * 64, predictors[0], luminance_);
-    writer_.EncodeBlock(tile + 4 * 64, predictors[1], chrominance_);
-    writer_.EncodeBlock(tile + 5 * 64, predictors[2], chrominance_);
+    for (int b = 0; b < 4; ++b) writer.EncodeBlock(tile + b * 64, predictors[0], luminance_);
+    writer.EncodeBlock(tile + 4 * 64, predictors[1], chrominance_);
+    writer.EncodeBlock(tile + 5 * 64, predictors[2], chrominance_);
   }
-  writer_.Finish();
+  writer.Finish();
 }
 
 void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
   CodeScan();
   Send(kSoi, sizeof kSoi);
   Send(kApp0, sizeof kApp0);
-  for (int t = 0; t < 2; ++t) {
+  // Cr gets a table of its own only when it differs from Cb's, so common streams keep two.
+  const bool crOwnTable = outputQuant_[2] != outputQuant_[1];
+  for (int t = 0; t < (crOwnTable ? 3 : 2); ++t) {
     const uint8_t header[5] = {0xFF, 0xDB, 0x00, 0x43, static_cast<uint8_t>(t)};
     uint8_t values[64];
     for (int k = 0; k < 64; ++k) values[k] = static_cast<uint8_t>(outputQuant_[t][kZigZagToNatural[k]]);
@@ -263,7 +347,7 @@ void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
   }
   const uint8_t sof[19] = {0xFF, 0xC0, 0x00, 0x11, 0x08, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
                            static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), 0x03,
-                           0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01};
+                           0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, static_cast<uint8_t>(crOwnTable ? 2 : 1)};
   Send(sof, sizeof sof);
   const struct {
     uint8_t id;
@@ -281,11 +365,11 @@ void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
   }
   Send(kSos, sizeof kSos);
   if (referenceWriter_)
-    Send(writer_.Data(), static_cast<uint32_t>(writer_.Size()));
+    Send(writer_->Data(), static_cast<uint32_t>(writer_->Size()));
   else
     Send(tileCache_.Data(), static_cast<uint32_t>(tileCache_.Size()));
   Send(kEoi, sizeof kEoi);
-  writer_.Reset();
+  if (writer_) writer_->Reset();
   receiver_->FrameComplete(width, height);
 }
 

@@ -1,90 +1,105 @@
 // Huffman decoding tree: leftmost-free placement per code length and the two-level decoding tables.
 #include "mxm/mxcpcHuffmanTree.h"
 
+#include <bit>
+
 namespace mxm {
 
 mxcpcHuffmanTree::mxcpcHuffmanTree() : nodes_(2) {}
 
+// Leaves are placed in order of length, each at the leftmost free place of its depth: everything
+// left of that place is taken, so the place is the next canonical code of T.81 Annex C and its path
+// is followed directly instead of searched for.
 std::unique_ptr<mxcpcHuffmanTree> mxcpcHuffmanTree::Build(const uint8_t* data) {
   std::unique_ptr<mxcpcHuffmanTree> tree(new mxcpcHuffmanTree());
   const uint8_t* symbol = data + 16;
-  for (int length = 1; length <= 16; ++length) {
-    for (int i = 0; i < data[length - 1]; ++i) {
-      if (!tree->Insert(kRoot, 0, length, *symbol++)) return nullptr;
+  std::vector<Leaf> leaves;
+  size_t count = 0;
+  for (int i = 0; i < 16; ++i) count += data[i];
+  leaves.reserve(count);
+  tree->nodes_.reserve(2 * count + 2);  // a complete tree; incomplete ones grow
+  uint32_t code = 0;
+  int32_t path[17] = {kRoot};  // the nodes on the previous code's path, by depth
+  for (int length = 1; length <= 16; ++length, code <<= 1) {
+    for (int i = 0; i < data[length - 1]; ++i, ++code) {
+      if (code >= (1u << length)) return nullptr;  // no free place left at this depth
+      // The previous code's path is shared down to where the two codes first differ.
+      int shared = 0;
+      if (!leaves.empty()) {
+        const Leaf& last = leaves.back();
+        const uint32_t differ = (last.code << (length - last.length)) ^ code;  // non-zero: codes increase
+        shared = length - std::bit_width(differ);
+      }
+      tree->Place(code, length, *symbol, shared, path);
+      leaves.push_back(Leaf{code, static_cast<uint8_t>(length), *symbol++});
     }
   }
-  tree->BuildTables();
+  tree->BuildTables(leaves);
   return tree;
 }
 
-// Places a leaf at `length` below `node` (at `depth`), left subtrees first. At most 16 levels deep.
-bool mxcpcHuffmanTree::Insert(int32_t node, int depth, int length, uint8_t symbol) {
-  for (int side = 0; side < 2; ++side) {
-    int32_t child = side == 0 ? nodes_[node].left : nodes_[node].right;
-    if (child != kSentinel && nodes_[child].leaf) continue;  // never descend below a leaf
-    if (depth + 1 == length) {
-      if (child != kSentinel) continue;  // an inner node already takes this place
-      Node leaf;
-      leaf.leaf = true;
-      leaf.symbol = symbol;
-      nodes_.push_back(leaf);
-      (side == 0 ? nodes_[node].left : nodes_[node].right) = static_cast<int32_t>(nodes_.size() - 1);
-      return true;
-    }
+// Creates the inner nodes on the code's path below depth `from` (path[from] is the node there) as
+// needed, and records the path; a canonical code never passes a leaf and ends on a free place.
+void mxcpcHuffmanTree::Place(uint32_t code, int length, uint8_t symbol, int from, int32_t* path) {
+  int32_t node = path[from];
+  for (int depth = from + 1; depth <= length; ++depth) {
+    const bool one = ((code >> (length - depth)) & 1u) != 0;
+    int32_t child = one ? nodes_[node].right : nodes_[node].left;
     if (child == kSentinel) {
-      nodes_.push_back(Node{});
+      Node fresh;
+      if (depth == length) {
+        fresh.leaf = true;
+        fresh.symbol = symbol;
+      }
+      nodes_.push_back(fresh);
       child = static_cast<int32_t>(nodes_.size() - 1);
-      (side == 0 ? nodes_[node].left : nodes_[node].right) = child;
+      (one ? nodes_[node].right : nodes_[node].left) = child;
     }
-    if (Insert(child, depth + 1, length, symbol)) return true;
+    node = child;
+    path[depth] = node;
   }
-  return false;
 }
 
-// Walks every kLookupBits-bit pattern down the tree; an inner node reached after all of them gets a
-// subtable that walks the remaining bits the same way. Codes are at most 16 bits, so two levels cover
-// every path, and a path that meets the sentinel gives length 0 exactly where the walk fails.
-void mxcpcHuffmanTree::BuildTables() {
-  auto walk = [this](int32_t node, uint32_t bits, int count, int depth, Code& code) {
-    for (int i = 0; i < count; ++i) {
-      const bool one = (bits >> (count - 1 - i)) & 1u;
-      node = one ? nodes_[node].right : nodes_[node].left;
-      if (node == kSentinel) return kSentinel;
-      if (nodes_[node].leaf) {
-        code.length = static_cast<uint8_t>(depth + i + 1);
-        code.symbol = nodes_[node].symbol;
-        return kSentinel;
-      }
-    }
-    return node;  // still inside the tree
-  };
+// Every pattern that starts with a code decodes to it; the rest (length 0) are the patterns the tree
+// walk ends at the sentinel for. A code of up to kLookupBits bits fills its range of the primary table;
+// a longer one fills its range of the subtable of its first kLookupBits bits, an inner node of the tree.
+void mxcpcHuffmanTree::BuildTables(const std::vector<Leaf>& leaves) {
+  primary_.fill(0);
+  fastAc_.fill(0);
   subtables_.clear();
-  for (uint32_t bits = 0; bits < primary_.size(); ++bits) {
-    Code code;
-    const int32_t inner = walk(kRoot, bits, kLookupBits, 0, code);
-    if (inner == kSentinel) {
-      primary_[bits] = (static_cast<uint32_t>(code.length) << 8) | code.symbol;
-      fastAc_[bits] = 0;
-      const int size = code.symbol & 15;
-      if (code.length != 0 && size <= 10 && code.length + size <= kLookupBits) {
-        // The value bits follow the code inside the same kLookupBits (EXTEND, T.81 F.2.2.1).
-        int value = 0;
-        if (size != 0) {
-          const int raw = static_cast<int>((bits >> (kLookupBits - code.length - size)) & ((1u << size) - 1));
-          value = raw >= (1 << (size - 1)) ? raw : raw + 1 - (1 << size);
+  uint32_t lastPrefix = ~0u, prefixes = 0;  // leaves come in code order, so equal prefixes are adjacent
+  for (const Leaf& leaf : leaves)
+    if (leaf.length > kLookupBits && leaf.code >> (leaf.length - kLookupBits) != lastPrefix)
+      lastPrefix = leaf.code >> (leaf.length - kLookupBits), ++prefixes;
+  subtables_.reserve(static_cast<size_t>(prefixes) << kSubBits);
+  for (const Leaf& leaf : leaves) {
+    if (leaf.length <= kLookupBits) {
+      const int spare = kLookupBits - leaf.length;
+      const int size = leaf.symbol & 15;
+      for (uint32_t bits = leaf.code << spare; bits < (leaf.code + 1) << spare; ++bits) {
+        primary_[bits] = (static_cast<uint32_t>(leaf.length) << 8) | leaf.symbol;
+        if (size <= 10 && leaf.length + size <= kLookupBits) {
+          // The value bits follow the code inside the same kLookupBits (EXTEND, T.81 F.2.2.1).
+          int value = 0;
+          if (size != 0) {
+            const int raw = static_cast<int>((bits >> (spare - size)) & ((1u << size) - 1));
+            value = raw >= (1 << (size - 1)) ? raw : raw + 1 - (1 << size);
+          }
+          fastAc_[bits] = static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | (leaf.symbol << 8) |
+                          (leaf.length + size);
         }
-        fastAc_[bits] = static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | (code.symbol << 8) | (code.length + size);
       }
       continue;
     }
-    const uint32_t number = static_cast<uint32_t>(subtables_.size() >> kSubBits);
-    fastAc_[bits] = 0;
-    primary_[bits] = kSubtableFlag | number;
-    for (uint32_t rest = 0; rest < (1u << kSubBits); ++rest) {
-      Code longer;
-      walk(inner, rest, kSubBits, kLookupBits, longer);
-      subtables_.push_back(longer);
+    const uint32_t prefix = leaf.code >> (leaf.length - kLookupBits);
+    if ((primary_[prefix] & kSubtableFlag) == 0) {
+      primary_[prefix] = kSubtableFlag | static_cast<uint32_t>(subtables_.size() >> kSubBits);
+      subtables_.resize(subtables_.size() + (1u << kSubBits));
     }
+    Code* subtable = &subtables_[(primary_[prefix] & 0xFFFFu) << kSubBits];
+    const int spare = 16 - leaf.length;
+    const uint32_t rest = leaf.code & ((1u << (leaf.length - kLookupBits)) - 1);
+    for (uint32_t bits = rest << spare; bits < (rest + 1) << spare; ++bits) subtable[bits] = Code{leaf.length, leaf.symbol};
   }
 }
 

@@ -61,8 +61,13 @@ class mxcpcHuffmanTree {
 
  private:
   mxcpcHuffmanTree();
-  bool Insert(int32_t node, int depth, int length, uint8_t symbol);
-  void BuildTables();
+  struct Leaf {
+    uint32_t code;
+    uint8_t length;
+    uint8_t symbol;
+  };
+  void Place(uint32_t code, int length, uint8_t symbol, int from, int32_t* path);
+  void BuildTables(const std::vector<Leaf>& leaves);
 
   static constexpr int kSubBits = 16 - kLookupBits;
   // Primary entry: symbol in bits 0-7 and code length in bits 8-15 (0: no code); with kSubtableFlag the

@@ -14,6 +14,7 @@ void mxmUndecodedMxPEGFrameDescriptor::ClearFrameFields() {
   mxfValueA = mxfValueB = mxfValueC = 0;
   mxfPairValid = false;
   mxfValueCValid = false;
+  restartInterval = 0;  // each frame is an image of its own: no DRI, no restart interval
 }
 
 }  // namespace mxm

@@ -20,7 +20,8 @@ class mxmUndecodedMxPEGFrameDescriptor {
   mxmUndecodedMxPEGFrameDescriptor() = default;
   virtual ~mxmUndecodedMxPEGFrameDescriptor();
 
-  // Clears the per-frame fields (pointers, lengths, MXF values); keeps size and components.
+  // Clears the per-frame fields (pointers, lengths, MXF values, restart interval); keeps size and
+  // components.
   void ClearFrameFields();
 
   int32_t width = 640;
@@ -40,6 +41,7 @@ class mxmUndecodedMxPEGFrameDescriptor {
   uint32_t componentCount = 0;        // 0..3
   mxmComponentRecord components[3];
   int32_t nonStandardSampling = 0;    // 0: YCbCr 4:2:0, 1: anything else
+  uint32_t restartInterval = 0;       // units per restart interval from this frame's DRI; 0: none
 };
 
 }  // namespace mxm

@@ -124,4 +124,24 @@ bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* rea
 // for a handle that is not open.
 bool HttpCloseHandle(HttpHandle handle);
 
+// Where the backends differ beyond the stop path above, stated here so that callers and tests
+// read it instead of discovering it. True: the backend promises the behaviour. The Windows
+// backend promises none of them, because WinHTTP under Wine does not behave so (Windows'
+// own WinHTTP may).
+struct HttpBackendTraits {
+    // Closing a request from another thread wakes a call blocked on it (else that call ends
+    // with its own time-out).
+    bool closeWakesBlockedCall;
+    // Interim (1xx) responses before the final one are skipped (Wine fails the exchange).
+    bool skipsInterimResponses;
+    // A chunked body that is malformed or cut short by a close fails the read (Wine ends it as
+    // if it were complete), and each chunk is handed out as soon as it has arrived (Wine keeps
+    // the last one back until data of the next arrives).
+    bool checksChunkedBodies;
+    // A request closed after its whole body arrived, though unread, gives its connection back
+    // for reuse (WinHTTP closes that connection).
+    bool reusesConnectionOfUnreadBody;
+};
+const HttpBackendTraits& HttpBackend();
+
 }  // namespace velmora::platform

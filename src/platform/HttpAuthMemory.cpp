@@ -5,6 +5,26 @@
 
 namespace velmora::platform {
 
+bool OfferedHttpAuthSchemes(const std::vector<std::string_view>& challenges, uint32_t* supported, uint32_t* first) {
+    uint32_t schemes = 0;
+    uint32_t firstScheme = 0;
+    for (std::string_view value : challenges) {
+        for (const auto& challenge : http::ParseChallenges(value)) {
+            uint32_t scheme = 0;
+            http::DigestChallenge digest;
+            if (challenge.scheme == "basic") scheme = kHttpAuthBasic;
+            else if (http::ToDigestChallenge(challenge, &digest)) scheme = kHttpAuthDigest;
+            if (scheme == 0) continue;
+            if (firstScheme == 0) firstScheme = scheme;
+            schemes |= scheme;
+        }
+    }
+    if (schemes == 0) return false;
+    *supported = schemes;
+    *first = firstScheme;
+    return true;
+}
+
 std::string HttpAuthMemory::Key(const std::string& host, uint16_t port, uint32_t target) {
     std::string key;
     for (char c : host) key.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c);

@@ -3,7 +3,14 @@
 // requests authenticate at their first try while no credentials leave before a server asked for
 // them. Thread-safe; hashing runs outside its lock.
 //
-// Rules (the backend calls Prepare before every send and Answer on every 401/407):
+// A backend's part, for a request that holds credentials (HttpSetCredentials): before each send,
+// Prepare, and when the value is not empty send it as "Authorization" ("Proxy-Authorization" for
+// the proxy target), replacing any earlier one; on a 401 (407 for the proxy) to a request whose
+// whole body can be sent again, hand every WWW-Authenticate (Proxy-Authenticate) value to Answer
+// with what the last send carried, and while it says so, at most kHttpMaxAuthResends times, send
+// the request again with the value it gave. The memory does the rest.
+//
+// Rules:
 // - A server that never challenged gets no Authorization header.
 // - On a challenge: Digest when an answerable Digest challenge is offered (SHA-256 before MD5),
 //   Basic only when Basic is the only scheme offered; anything else is not answered.
@@ -46,6 +53,11 @@ struct HttpAuthRequest {
     std::string method;
     std::string uri;
 };
+
+// The schemes this layer performs (kHttpAuthBasic, kHttpAuthDigest) among the challenges of a
+// 401/407 answer's header values, and the first of them in the server's order. False when the
+// answer offers none of them.
+bool OfferedHttpAuthSchemes(const std::vector<std::string_view>& challenges, uint32_t* supported, uint32_t* first);
 
 class HttpAuthMemory {
 public:

@@ -7,17 +7,6 @@ namespace velmora::platform::http {
 
 namespace {
 
-bool IsTokenChar(char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    switch (c) {
-        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-        case '-': case '.': case '^': case '_': case '`': case '|': case '~':
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool IsToken68Char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
            c == '_' || c == '~' || c == '+' || c == '/';
@@ -211,6 +200,17 @@ bool PickDigestChallenge(const std::vector<AuthChallenge>& challenges, DigestCha
     return found;
 }
 
+std::string HexEncode(const unsigned char* bytes, size_t size) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        hex.push_back(kHex[bytes[i] >> 4]);
+        hex.push_back(kHex[bytes[i] & 0x0F]);
+    }
+    return hex;
+}
+
 std::string DigestResponse(const DigestChallenge& c, const DigestInput& in) {
     auto h = [&](const std::string& s) { return HexHash(c.algorithm, s); };
     std::string ha1 = h(in.user + ":" + c.realm + ":" + in.password);
@@ -265,6 +265,17 @@ std::string Base64Encode(std::string_view data) {
 
 std::string BasicAuthorization(const std::string& user, const std::string& password) {
     return "Basic " + Base64Encode(user + ":" + password);
+}
+
+bool IsTokenChar(char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    switch (c) {
+        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
+        case '-': case '.': case '^': case '_': case '`': case '|': case '~':
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {

@@ -58,6 +58,8 @@ struct DigestInput {
     uint32_t nc = 1;
 };
 
+// Lower-case hex text of bytes, as the hooks below give their results.
+std::string HexEncode(const unsigned char* bytes, size_t size);
 // Per-platform hook: lower-case hex digest of data with the algorithm's hash (MD5 or SHA-256;
 // the -sess forms use the same hash); empty if the hash is unavailable.
 std::string HexHash(DigestAlgorithm algorithm, std::string_view data);
@@ -72,6 +74,8 @@ std::string Base64Encode(std::string_view data);
 // hex-encoded; empty on failure.
 std::string RandomClientNonce();
 
+// RFC 9110 tchar: a character of a token.
+bool IsTokenChar(char c);
 // True when the comma-separated list value holds the token (case-insensitive).
 bool HasToken(std::string_view list, std::string_view token);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -103,6 +103,25 @@ TEST(CMobotixPTZHandlerTest, FileThatCannotBeOpenedKeepsTheReader) {
     EXPECT_EQ(0, api->GetPrepositionCount());
 }
 
+TEST(CMobotixPTZHandlerTest, BrokenFileIsKeptAsideAndTheHostIsTold) {
+    presettest::TempPresetFile file;
+    file.Write("<Mobotix><PtzChannel01>");
+    FakePtzDriver driver;
+    driver.SetDevice("127.0.0.1", 9);
+    driver.SetParameter(2, file.Name());
+    driver.SetParameter(3, kAbilities);
+    CMobotixPTZHandler handler(&driver, 2);
+    EXPECT_NE(nullptr, handler.GetPTZApiEx(0));
+    const std::string keptPath = file.Path() + ".broken-1";
+    EXPECT_EQ("<Mobotix><PtzChannel01>", presettest::ReadFile(keptPath));
+    std::remove(keptPath.c_str());
+    ASSERT_EQ(1u, driver.Messages().size());
+    EXPECT_EQ(1, driver.Messages()[0].level);
+    EXPECT_EQ("velmora::CXMLPrepositionReader::Open: preset file \"" + file.Path() +
+                  "\" is not a valid XML file; it was kept as \"" + keptPath + "\" and a new preset file was started",
+              driver.Messages()[0].text);
+}
+
 // A handler whose controls cannot be opened until allowed.
 class FlakyHandler : public velmora::CBasePTZHandler {
 public:

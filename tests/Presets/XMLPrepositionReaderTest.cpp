@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <vector>
 
 #include "Presets/PrepositionList.h"
 #include "PresetTestFiles.h"
+#include "support/FileAccess.h"
 
 using velmora::CPrepositionList;
 using velmora::CXMLPrepositionReader;
@@ -195,12 +198,98 @@ TEST(CXMLPrepositionReaderTest, StoredNumbersAreExactlyTheReadableOnes) {
     EXPECT_EQ((std::vector<std::string>{"PtzChannel01"}), reader.Settings().ChildElementNames("Mobotix"));
 }
 
-TEST(CXMLPrepositionReaderTest, UnparsableFileIsReplacedByAFreshOne) {
+TEST(CXMLPrepositionReaderTest, OnlyMissingOrEmptyFilesAreReplacedAndBrokenOnesAreKeptAside) {
+    const std::string fresh = presettest::ReadFile(presettest::GoldenPath("first_start.xml"));
+    const std::string stored = fresh.substr(0, fresh.size() - std::string("<Mobotix/>").size()) +
+                               "<Mobotix><PtzChannel01><Preposition000><Name value=\"Gate\"/><Slot value=\"1\"/>"
+                               "</Preposition000></PtzChannel01></Mobotix>";
+    enum class Setup { Missing, Content, ContentWithFirstNameTaken, Unreadable };
+    struct Row {
+        const char* what;
+        Setup setup;
+        std::string content;
+        bool opened;
+        const char* keptAs;       // suffix of the name the old file was kept under; null: none
+        const char* noteFragment; // in the reader's message; null: no message
+    } rows[] = {
+        {"missing", Setup::Missing, "", true, nullptr, nullptr},
+        {"empty", Setup::Content, "", true, nullptr, nullptr},
+        {"not XML", Setup::Content, "this is not xml", true, ".broken-1", "is not a valid XML file; it was kept as"},
+        {"truncated by a crash", Setup::Content, stored.substr(0, stored.size() / 2), true, ".broken-1", "kept as"},
+        {"not XML, first name taken", Setup::ContentWithFirstNameTaken, "<Mobotix><Unclosed></Mobotix>", true,
+         ".broken-2", "kept as"},
+        {"exists but cannot be read", Setup::Unreadable, stored, false, nullptr,
+         "exists but cannot be read; it is left unchanged and the channels have no presets"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempPresetFile file;
+        const std::string taken = file.Path() + ".broken-1";
+        if (row.setup != Setup::Missing) file.Write(row.content);
+        if (row.setup == Setup::ContentWithFirstNameTaken) std::ofstream(taken) << "an older broken file";
+        CXMLPrepositionReader reader("Mobotix");
+        bool opened = false;
+        if (row.setup == Setup::Unreadable) {
+            ASSERT_TRUE(quillon::test::RunWhileFileUnreadable(file.Path(), [&] { opened = reader.Open(file.Name()); }));
+        } else {
+            opened = reader.Open(file.Name());
+        }
+        EXPECT_EQ(row.opened, opened);
+        EXPECT_EQ(row.opened, reader.AutoSave());
+        const velmora::CResultDef note = reader.OpenResult();
+        if (row.noteFragment) {
+            EXPECT_EQ(1, note.level);
+            EXPECT_EQ(0u, note.message.find("velmora::CXMLPrepositionReader::Open: preset file \"" + file.Path() + "\""))
+                << note.message;
+            EXPECT_NE(std::string::npos, note.message.find(row.noteFragment)) << note.message;
+        } else {
+            EXPECT_TRUE(note.message.empty()) << note.message;
+        }
+        if (row.keptAs) {
+            const std::string keptPath = file.Path() + row.keptAs;
+            EXPECT_EQ(row.content, presettest::ReadFile(keptPath)) << "the broken file is kept byte for byte";
+            EXPECT_NE(std::string::npos, note.message.find("\"" + keptPath + "\"")) << note.message;
+            std::remove(keptPath.c_str());
+        }
+        if (row.setup == Setup::ContentWithFirstNameTaken) {
+            EXPECT_EQ("an older broken file", presettest::ReadFile(taken)) << "a kept file is never replaced";
+        }
+        std::remove(taken.c_str());
+        if (row.opened) {
+            EXPECT_EQ(fresh, file.Read());
+        } else {
+            // Left alone: no presets to read, nothing written.
+            EXPECT_EQ(row.content, file.Read());
+            PrepositionRecord record;
+            EXPECT_FALSE(reader.ReadPreposition(0, 0, record));
+            EXPECT_FALSE(reader.WritePreposition(0, 0, {"New", 2}));
+            EXPECT_EQ(row.content, file.Read());
+        }
+    }
+}
+
+TEST(CXMLPrepositionReaderTest, RewritingAChannelAgainAndAgainKeepsTheFileTheSame) {
     TempPresetFile file;
-    file.Write("this is not xml");
-    CXMLPrepositionReader reader("Mobotix");
-    ASSERT_TRUE(reader.Open(file.Name()));
-    EXPECT_EQ(presettest::ReadFile(presettest::GoldenPath("first_start.xml")), file.Read());
+    AcceptingComm comm;
+    for (int session = 0; session < 2; ++session) {  // the second one works on the file as loaded
+        TSmartPtr<CXMLPrepositionReader> storage(new CXMLPrepositionReader("Mobotix"));
+        ASSERT_TRUE(storage->Open(file.Name()));
+        CPrepositionList list(0);
+        list.SetComm(&comm);
+        list.SetCapacity(4);
+        ASSERT_TRUE(list.SetStorage(storage));
+        if (session == 0) {
+            for (const char* name : {"Alpha", "Beta", "Einfahrt S\xc3\xbc" "d"}) {
+                ASSERT_EQ(1, list.AddPreposition(name));
+                list.ClearCurrent();
+            }
+            ASSERT_TRUE(list.RemovePreposition("Beta"));
+        }
+        for (int rewrite = 0; rewrite < 3; ++rewrite) {
+            ASSERT_TRUE(list.SaveAll());
+            ExpectGolden(file, "middle_removed.xml");
+        }
+    }
 }
 
 TEST(CXMLPrepositionReaderTest, FileThatCannotBeCreatedLeavesReaderClosed) {

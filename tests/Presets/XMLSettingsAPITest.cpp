@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "Presets/PruvoFileBase.h"
 #include "Presets/WideText.h"
 #include "PresetTestFiles.h"
@@ -53,9 +55,9 @@ TEST(CXMLSettingsAPITest, UnparsableFileFailsToOpen) {
     TempPresetFile file;
     CXMLSettingsAPI api;
     file.Write("<Mobotix><Unclosed></Mobotix>");
-    EXPECT_EQ(velmora::kXmlFailed, api.Open(file.Name()));
+    EXPECT_EQ(velmora::kXmlNotParsable, api.Open(file.Name()));
     file.Write("<!-- only a comment -->");
-    EXPECT_EQ(velmora::kXmlFailed, api.Open(file.Name()));
+    EXPECT_EQ(velmora::kXmlNotParsable, api.Open(file.Name()));
     EXPECT_FALSE(api.IsOpen());
 }
 
@@ -248,6 +250,31 @@ TEST(CXMLSettingsAPITest, NarrowWideConversionKeepsUtf8AndMapsStrayBytes) {
     EXPECT_EQ(std::wstring(L"\u00c0\u00af"), NarrowToWide("\xc0\xaf"));
     EXPECT_FALSE(IsXmlText(std::string("a\x01")));
     EXPECT_TRUE(IsXmlText(std::string("a\tb\r\nc")));
+}
+
+TEST(CXMLSettingsAPITest, SaveReplacesTheFileInOneStepAndCleansUpAfterAFailure) {
+    OpenedFile f;
+    const std::string before = f.file.Read();
+    // A second name for the old file shows whether the save wrote into it.
+    const std::string oldFile = f.file.Path() + ".old";
+    std::filesystem::create_hard_link(f.file.Path(), oldFile);
+    ASSERT_EQ(1, f.api.SetValue(L"new", L"Mobotix/A"));
+    ASSERT_TRUE(f.api.Save());
+    // The old file was never written to: a new one took its name in one rename.
+    EXPECT_EQ(before, presettest::ReadFile(oldFile));
+    std::filesystem::remove(oldFile);
+    EXPECT_EQ(std::string(kDeclaration) + "<Mobotix><A value=\"new\">\n\t</A>\n</Mobotix>", f.file.Read());
+
+    // A save that cannot replace the file (a directory took its name) fails and leaves nothing.
+    const std::filesystem::path path(f.file.Path());
+    std::filesystem::remove(path);
+    ASSERT_TRUE(std::filesystem::create_directory(path));
+    EXPECT_FALSE(f.api.Save());
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    std::filesystem::remove(path);
+    const std::string prefix = f.file.Name();
+    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path()))
+        EXPECT_NE(0u, entry.path().filename().string().rfind(prefix, 0)) << "left behind: " << entry.path();
 }
 
 TEST(CPruvoFileBaseTest, OpensOnlyExistingFilesAndMeasuresThem) {

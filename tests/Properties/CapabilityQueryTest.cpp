@@ -2,6 +2,7 @@
 // exports and, for the whole road, through the exports of the loaded module.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -198,6 +199,42 @@ TEST_F(CCapabilityQueryTest, UninitDuringQueryWaitsForTheThread) {
     EXPECT_EQ(sim_.Requests().Snapshot().size(), 1u);
     CallbackRecorder next;
     EXPECT_EQ(capability::InitQuery(&next, 0), 1);
+}
+
+// A camera that sends a byte every quarter second never runs into the request time-out. Uninit
+// aborts the query's request wherever it waits and returns once the thread has ended, with its one
+// notification sent: nothing of the query can call the host afterwards.
+TEST_F(CCapabilityQueryTest, UninitAbortsARequestThatDripsAndLeavesNoThread) {
+    using From = camsim::FaultRule::DripFrom;
+    constexpr uint32_t kUninitBoundMs = 10000;  // twice the query's request time-out
+    for (From from : {From::Head, From::Body}) {
+        const char* where = from == From::Head ? "reply head" : "reply body";
+        const int id = sim_.Faults().Add(camsim::FaultRule::Drip("/cgi-bin/rinfo", 250, from));
+        sim_.Requests().Clear();
+        const uint32_t threadsBefore = velmora::platform::ThreadCount();
+        CallbackRecorder callback;
+        ResultRecorder result;
+        ASSERT_EQ(capability::InitQuery(&callback, 0), 1) << where;
+        ASSERT_EQ(Start(&result), 1) << where;
+        ASSERT_TRUE(WaitForRequest("/cgi-bin/rinfo")) << where;
+        const uint64_t start = velmora::platform::MonotonicMilliseconds();
+        EXPECT_EQ(capability::UninitQuery(), 1);
+        const uint64_t tookMs = velmora::platform::MonotonicMilliseconds() - start;
+        std::printf("[ drip     ] capability query, %s: Uninit took %llu ms\n", where,
+                    static_cast<unsigned long long>(tookMs));
+        EXPECT_LT(tookMs, kUninitBoundMs) << where;
+        ExpectOneFailure(callback, 3, "Failed to get camera properties");
+        EXPECT_EQ(sim_.Requests().Snapshot().size(), 1u) << where;
+        // The query thread is gone (the simulator's own connection thread ends once it notices).
+        sim_.Faults().Remove(id);
+        sim_.DropConnections();
+        uint32_t threads = velmora::platform::ThreadCount();
+        for (int round = 0; round < 100 && threads > threadsBefore; ++round) {
+            sim_.Requests().WaitForCount("/never-requested", 1, 50);  // bounded 50 ms wait
+            threads = velmora::platform::ThreadCount();
+        }
+        EXPECT_LE(threads, threadsBefore) << where << ": threads left behind";
+    }
 }
 
 TEST_F(CCapabilityQueryTest, MissingResultObjectFailsTheSave) {

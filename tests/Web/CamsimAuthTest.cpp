@@ -81,7 +81,7 @@ TEST(CCamsimAuthTest, WrongOrMissingCredentialsEndWith401) {
         velmora::CResultDef result = velmora::Utils::SendRequestWrapper(kPath, body, anonymous);
         EXPECT_EQ(result.code, velmora::CResultDef::kRequestRejected);
         EXPECT_NE(result.message.find("status code = 401"), std::string::npos) << result.message;
-        // A bounded number of requests: the retry loop stops on the repeated challenge.
+        // A bounded number of requests: an answer that is refused again is final.
         EXPECT_LE(sim.Requests().Snapshot().size(), 4u);
     }
 }

@@ -1,6 +1,6 @@
 // Basic and Digest verification of the simulator against the worked examples of RFC 7617, RFC 2617
 // and RFC 7616.
-#include "camsim/Authenticator.h"
+#include "httpserver/Authenticator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Request-head parsing, body framing, chunked decoding and query helpers of the simulator.
-#include "camsim/HttpMessage.h"
+#include "httpserver/HttpMessage.h"
 
 #include <gtest/gtest.h>
 

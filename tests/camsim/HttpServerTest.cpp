@@ -1,6 +1,6 @@
 // The simulator's HTTP server: routing, keep-alive, request log, bodies as they arrive, limits,
 // authentication, every fault kind, camera off and bounded stop.
-#include "camsim/HttpServer.h"
+#include "httpserver/HttpServer.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "camsim/HttpMessage.h"
+#include "httpserver/HttpMessage.h"
 #include "platform/Socket.h"
 
 namespace camsim::test {

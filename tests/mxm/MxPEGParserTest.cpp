@@ -204,7 +204,7 @@ TEST(MxPEGParserTest, UnknownMarkersStopTheParserForGood) {
   const Case cases[] = {
       {"APP1 segment", Segment(0xE1, {'E', 'x', 'i', 'f'})},
       {"EOI outside scan data", {0xFF, 0xD9}},
-      {"0xFF after 0xFF", {0xFF, 0xFF, 0xD8}},
+      {"fill bytes before an unknown code", {0xFF, 0xFF, 0xFF, 0xC2}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -431,3 +431,268 @@ TEST(MxPEGScanToJPEGConverterTest, ExceptionFromTheReceiverDoesNotLeaveTheParser
   EXPECT_EQ(receiver.completed, 1);  // the first picture failed, the second went through
   EXPECT_FALSE(parser.IsDiscarding());
 }
+
+namespace {
+
+std::vector<std::vector<uint8_t>> EncodeStream(const mxpegenc::EncoderOptions& options, int width, int height,
+                                               int frames) {
+  mxpegenc::MxpegEncoder encoder(options);
+  mxpegenc::SyntheticScene scene(17);
+  std::vector<std::vector<uint8_t>> out;
+  for (int i = 0; i < frames; ++i) out.push_back(encoder.EncodeFrame(scene.Render(i, width, height), "", 1000ull * i));
+  return out;
+}
+
+// The pictures of a stream fed in chunks of the given sizes (empty: in one piece), the last frame too.
+std::vector<std::vector<uint8_t>> PicturesOf(const std::vector<std::vector<uint8_t>>& frames,
+                                             const std::vector<size_t>& chunks) {
+  std::vector<uint8_t> bytes;
+  for (const auto& f : frames) bytes.insert(bytes.end(), f.begin(), f.end());
+  bytes.insert(bytes.end(), {0xFF, 0xD8});
+  CollectingReceiver r;
+  mxm::MxPEGParser parser(&r);
+  EXPECT_TRUE(mxmtest::FeedChunks(parser, bytes, chunks));
+  EXPECT_FALSE(parser.IsDiscarding());
+  std::vector<std::vector<uint8_t>> out;
+  for (const auto& p : r.pictures) out.push_back(p.jpeg);
+  return out;
+}
+
+// Restart intervals and fill bytes change only how a stream is written: its pictures must be byte for
+// byte those of the plain stream, in any chunk split (so they carry no restart marker either).
+void ExpectPicturesOfThePlainStream(const mxpegenc::EncoderOptions& plain, const mxpegenc::EncoderOptions& written) {
+  const auto want = PicturesOf(EncodeStream(plain, 160, 120, 6), {});
+  ASSERT_EQ(want.size(), 6u);
+  const auto frames = EncodeStream(written, 160, 120, 6);
+  for (const std::vector<size_t>& chunks : {std::vector<size_t>{}, {1}, {3, 7, 1}}) {
+    EXPECT_TRUE(PicturesOf(frames, chunks) == want) << "first chunk size " << (chunks.empty() ? 0 : chunks[0]);
+  }
+}
+
+mxpegenc::EncoderOptions PlainOptions(bool fourTwoTwo) {
+  mxpegenc::EncoderOptions o;
+  o.refreshInterval = 4;  // full frames 0 and 4, partial ones between
+  o.fullFrames422 = fourTwoTwo;
+  o.unitRowsByHeight = true;
+  return o;
+}
+
+}  // namespace
+
+TEST(MxPEGScanToJPEGConverterTest, FillBytesBeforeMarkersChangeNoPicture) {
+  for (int fill : {1, 5}) {
+    for (bool fourTwoTwo : {false, true}) {
+      SCOPED_TRACE(std::to_string(fill) + " fill bytes, " + (fourTwoTwo ? "4:2:2" : "4:2:0") + " full frames");
+      mxpegenc::EncoderOptions written = PlainOptions(fourTwoTwo);
+      written.fillBytes = fill;  // before SOI, every segment, and RSTn and EOI in the scan
+      written.restartInterval = fill == 5 ? 4 : 0;  // fill before RSTn too
+      ExpectPicturesOfThePlainStream(PlainOptions(fourTwoTwo), written);
+    }
+  }
+}
+
+TEST(MxPEGScanToJPEGConverterTest, RestartIntervalsDecodeToThePicturesOfThePlainStream) {
+  for (int interval : {1, 3, 7, 200}) {
+    for (bool fourTwoTwo : {false, true}) {
+      SCOPED_TRACE("interval " + std::to_string(interval) + (fourTwoTwo ? ", 4:2:2" : ", 4:2:0") + " full frames");
+      mxpegenc::EncoderOptions written = PlainOptions(fourTwoTwo);
+      written.restartInterval = interval;
+      ExpectPicturesOfThePlainStream(PlainOptions(fourTwoTwo), written);
+    }
+  }
+}
+
+namespace {
+
+// Offsets of the restart markers in a frame's scan, and of its DRI segment.
+struct FrameMarkers {
+  size_t dri = 0;
+  std::vector<size_t> restarts;
+};
+
+FrameMarkers FindMarkers(const std::vector<uint8_t>& frame) {
+  FrameMarkers m;
+  size_t at = 2;
+  while (at + 4 <= frame.size() && frame[at] == 0xFF) {
+    if (frame[at + 1] == 0xDD) m.dri = at;
+    const size_t length = (frame[at + 2] << 8) | frame[at + 3];
+    const bool scan = frame[at + 1] == 0xDA;
+    at += 2 + length;
+    if (scan) break;
+  }
+  for (; at + 1 < frame.size(); ++at)
+    if (frame[at] == 0xFF && frame[at + 1] >= 0xD0 && frame[at + 1] <= 0xD7) m.restarts.push_back(at);
+  return m;
+}
+
+}  // namespace
+
+TEST(MxPEGScanToJPEGConverterTest, BrokenRestartSequenceYieldsNoPictureAndTheStreamGoesOn) {
+  mxpegenc::EncoderOptions options;
+  options.restartInterval = 3;
+  mxpegenc::MxpegEncoder encoder(options);
+  mxpegenc::SyntheticScene scene(4);
+  const std::vector<uint8_t> good = encoder.EncodeFrame(scene.Render(0, 160, 120), "", 0);  // 80 tiles
+  const FrameMarkers m = FindMarkers(good);
+  ASSERT_NE(m.dri, 0u);
+  ASSERT_EQ(m.restarts.size(), 26u);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> frame;
+  };
+  std::vector<Case> cases;
+  auto edit = [&](const char* name, auto&& change) {
+    std::vector<uint8_t> f = good;
+    change(f);
+    cases.push_back({name, f});
+  };
+  edit("missing RSTn", [&](auto& f) { f.erase(f.begin() + m.restarts[5], f.begin() + m.restarts[5] + 2); });
+  edit("last RSTn missing", [&](auto& f) { f.erase(f.begin() + m.restarts.back(), f.begin() + m.restarts.back() + 2); });
+  edit("RSTn out of sequence", [&](auto& f) { f[m.restarts[9] + 1] = 0xD0 + (9 + 1) % 8; });
+  edit("RSTn repeated", [&](auto& f) { f[m.restarts[1] + 1] = 0xD0; });
+  edit("restart markers without DRI", [&](auto& f) { f.erase(f.begin() + m.dri, f.begin() + m.dri + 6); });
+  edit("interval longer than written", [&](auto& f) { f[m.dri + 5] = 4; });
+  edit("interval shorter than written", [&](auto& f) { f[m.dri + 5] = 2; });
+  Harness h;
+  for (const Case& c : cases) {
+    EXPECT_EQ(h.Convert(c.frame), 0u) << c.name;
+  }
+  ASSERT_EQ(h.Convert(good), 1u);
+  EXPECT_EQ(h.parser.Converter().CoefficientStore(), encoder.CurrentCoefficients());
+}
+
+// 4:2:2 scans hold ceil(height / 8) rows of 16x8 units; when the last tile row holds 8 picture rows or
+// fewer it has only its upper unit, whose chroma alone makes the tile's 4:2:0 chroma.
+TEST(MxPEGScanToJPEGConverterTest, FourTwoTwoFramesOfAnyHeightConvert) {
+  for (auto [width, height] : {std::pair{1920, 1080}, std::pair{800, 600}, std::pair{640, 360}, std::pair{48, 40},
+                               std::pair{64, 56}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    mxpegenc::EncoderOptions options;
+    options.fullFrames422 = true;
+    options.unitRowsByHeight = true;
+    options.quality = 90;
+    mxpegenc::MxpegEncoder encoder(options);
+    mxpegenc::SyntheticScene scene(11, {3, true, 0});
+    const std::vector<uint8_t> rgb = scene.RenderRgb(3, width, height);
+    const auto source = mxpegenc::YCbCrPicture::FromRgb(rgb.data(), width, height, width * 3, mxpegenc::ChromaSampling::k422);
+    Harness h;
+    ASSERT_EQ(h.Convert(encoder.EncodeFrame(source, "", 0)), 1u);
+    const Decoded got = DecodeJpeg(h.Last());
+    ASSERT_TRUE(got.ok) << got.error;
+    EXPECT_EQ(got.warnings, 0);
+    ASSERT_EQ(got.width, width);
+    ASSERT_EQ(got.height, height);
+    EXPECT_GE(mxmtest::Psnr(got.pixels, rgb), 27.0);  // small pictures are mostly the sharp frame counter
+    // The last 8 rows, where the lone upper units are.
+    const size_t tail = static_cast<size_t>(width) * 3 * 8;
+    const std::vector<uint8_t> gotTail(got.pixels.end() - static_cast<std::ptrdiff_t>(tail), got.pixels.end());
+    const std::vector<uint8_t> rgbTail(rgb.end() - static_cast<std::ptrdiff_t>(tail), rgb.end());
+    EXPECT_GE(mxmtest::Psnr(gotTail, rgbTail), 27.0);
+  }
+}
+
+TEST(MxPEGScanToJPEGConverterTest, OnlyFourTwoZeroAndFourTwoTwoSamplingsConvert) {
+  struct Case {
+    const char* name;
+    std::array<uint8_t, 3> sampling;
+    bool converts;
+  };
+  const Case cases[] = {
+      {"4:2:0", {0x22, 0x11, 0x11}, true},        {"4:2:2", {0x21, 0x11, 0x11}, true},
+      {"4:4:0", {0x12, 0x11, 0x11}, false},       {"4:4:4", {0x11, 0x11, 0x11}, false},
+      {"4:1:1", {0x41, 0x11, 0x11}, false},       {"Cb 2x1", {0x22, 0x21, 0x11}, false},
+      {"Cr 1x2", {0x21, 0x11, 0x12}, false},      {"all 2x2", {0x22, 0x22, 0x22}, false},
+  };
+  Harness h;
+  uint32_t refused = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+    spec.sampling = c.sampling;
+    // Blocks as a 4:2:2 frame of 16x16 pixels holds them, which every layout but 4:2:0 was once read as.
+    const bool asFourTwoZero = c.sampling[0] == 0x22 && c.converts;
+    spec.scan = mxmtest::EncodeScan(std::vector<Block>(asFourTwoZero ? 6 : 8, DcBlock(40)), !asFourTwoZero);
+    EXPECT_EQ(h.Convert(mxmtest::BuildFrame(spec)), c.converts ? 1u : 0u);
+    refused += c.converts ? 0 : 1;
+    EXPECT_EQ(h.parser.Converter().UnsupportedSamplingFrames(), refused);
+  }
+}
+
+// Cr's coefficients under a table of its own: the picture must be the one whose Cr values were
+// quantised with Cb's table.
+TEST(MxPEGScanToJPEGConverterTest, CrWithItsOwnQuantTableKeepsItsColour) {
+  std::array<uint16_t, 64> four;
+  four.fill(4);
+  mxmtest::FrameSpec own = mxmtest::DefaultSpec();  // Y and Cb quantiser 1
+  own.crQuant = four;
+  std::vector<Block> blocks(6, DcBlock(0));
+  blocks[5] = DcBlock(25);
+  blocks[5][1] = 3;
+  own.scan = mxmtest::EncodeScan(blocks, false);
+  mxmtest::FrameSpec shared = mxmtest::DefaultSpec();
+  blocks[5] = DcBlock(100);
+  blocks[5][1] = 12;
+  shared.scan = mxmtest::EncodeScan(blocks, false);
+  Harness a, b;
+  ASSERT_EQ(a.Convert(mxmtest::BuildFrame(own)), 1u);
+  ASSERT_EQ(b.Convert(mxmtest::BuildFrame(shared)), 1u);
+  const Decoded got = DecodeJpeg(a.Last()), want = DecodeJpeg(b.Last());
+  ASSERT_TRUE(got.ok && want.ok);
+  EXPECT_EQ(got.warnings, 0);
+  EXPECT_TRUE(got.pixels == want.pixels);
+  EXPECT_NE(want.pixels[0], 128);  // the Cr value shows
+  // A third table only where Cr needs one: SOF gives Cr table 2, or table 1 as before.
+  auto crTable = [](const std::vector<uint8_t>& jpeg) {
+    for (size_t i = 0; i + 19 <= jpeg.size(); ++i)
+      if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) return static_cast<int>(jpeg[i + 18]);
+    return -1;
+  };
+  EXPECT_EQ(crTable(a.Last()), 2);
+  EXPECT_EQ(crTable(b.Last()), 1);
+}
+
+// New tables mid-stream: tiles the frame does not send keep their coefficients' meaning, re-expressed
+// in the new tables with rounding to the nearest (halves away from zero).
+TEST(MxPEGScanToJPEGConverterTest, NewQuantTablesReexpressTheKeptTiles) {
+  struct Case {
+    int oldStep, newStep, value, expected;
+  };
+  const Case cases[] = {{2, 4, 6, 3}, {2, 4, 5, 3},   {2, 4, -5, -3}, {5, 3, 7, 12},  {5, 3, -7, -12},
+                        {1, 2, 3, 2}, {1, 2, -3, -2}, {3, 3, 9, 9},   {4, 1, 250, 1000}, {1, 8, 3, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.value) + " from step " + std::to_string(c.oldStep) + " to " + std::to_string(c.newStep));
+    mxmtest::FrameSpec spec = mxmtest::DefaultSpec();
+    spec.width = 32;  // two tiles
+    spec.quant.fill(static_cast<uint16_t>(c.oldStep));
+    std::vector<Block> blocks(12, DcBlock(c.value));
+    for (Block& b : blocks) b[9] = static_cast<int16_t>(c.value);
+    spec.scan = mxmtest::EncodeScan(blocks, false);
+    Harness h;
+    ASSERT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+    const Decoded before = DecodeJpeg(h.Last());
+    // Frame 2: new tables, only tile 1 sent (with the same picture content re-quantised).
+    spec.quant.fill(static_cast<uint16_t>(c.newStep));
+    spec.tileMap = std::vector<uint8_t>{0x40};
+    Block sent = DcBlock(c.expected);
+    sent[9] = static_cast<int16_t>(c.expected);
+    spec.scan = mxmtest::EncodeScan(std::vector<Block>(6, sent), false);
+    ASSERT_EQ(h.Convert(mxmtest::BuildFrame(spec)), 1u);
+    const std::vector<int16_t>& store = h.parser.Converter().CoefficientStore();
+    for (int b = 0; b < 6; ++b) {
+      EXPECT_EQ(store[b * 64], c.expected) << "block " << b;
+      EXPECT_EQ(store[b * 64 + 9], c.expected) << "block " << b;
+    }
+    const Decoded after = DecodeJpeg(h.Last());
+    ASSERT_TRUE(before.ok && after.ok);
+    EXPECT_EQ(after.warnings, 0);
+    // Tile 0 looks as before, up to the rounding of one step of the new table.
+    int worst = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x)
+        for (int k = 0; k < 3; ++k) {
+          const size_t i = (static_cast<size_t>(y) * 32 + x) * 3 + k;
+          worst = std::max(worst, std::abs(before.pixels[i] - after.pixels[i]));
+        }
+    EXPECT_LE(worst, 2 * c.newStep) << "largest change of a sample in the tile not sent";
+  }
+}

@@ -74,20 +74,53 @@ std::vector<int16_t> ReadCoefficients(const std::vector<uint8_t>& jpeg, int colu
 
 }  // namespace
 
+// Every option the encoder offers still gives full frames that libjpeg-turbo reads without a warning
+// (restart markers in sequence, fill bytes, as many 4:2:2 unit rows as the height calls for), with
+// the tables on each full frame when asked for.
 TEST(MxpegEncoderTest, FullFramesAreBaselineJpegsCarryingTheCurrentCoefficients) {
-  for (auto mode : {mxpegenc::HuffmanMode::kStandard, mxpegenc::HuffmanMode::kCustom}) {
+  struct Case {
+    const char* name;
+    int height;
     mxpegenc::EncoderOptions options;
-    options.huffman = mode;
-    mxpegenc::MxpegEncoder encoder(options);
+  };
+  auto with = [](auto&& set) {
+    mxpegenc::EncoderOptions o;
+    o.refreshInterval = 1;
+    set(o);
+    return o;
+  };
+  const Case cases[] = {
+      {"annex K", 240, with([](auto&) {})},
+      {"custom tables", 240, with([](auto& o) { o.huffman = mxpegenc::HuffmanMode::kCustom; })},
+      {"restarts every 7 tiles", 240, with([](auto& o) { o.restartInterval = 7; })},
+      {"restarts every tile, fill bytes", 240, with([](auto& o) { o.restartInterval = 1, o.fillBytes = 3; })},
+      {"tables on every full frame", 240, with([](auto& o) { o.tablesEveryFullFrame = true; })},
+      {"4:2:2, odd height", 232, with([](auto& o) { o.fullFrames422 = true, o.unitRowsByHeight = true; })},
+      {"4:2:2, restarts, fill", 232,
+       with([](auto& o) { o.fullFrames422 = o.unitRowsByHeight = true, o.restartInterval = 5, o.fillBytes = 1; })},
+      {"4:4:4, restarts", 232, with([](auto& o) { o.fullFrames444 = true, o.restartInterval = 9; })},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    mxpegenc::MxpegEncoder encoder(c.options);
     mxpegenc::SyntheticScene scene(2);
-    const std::vector<uint8_t> rgb = scene.RenderRgb(0, 320, 240);
-    const auto frame = encoder.EncodeFrame(mxpegenc::YCbCrPicture::FromRgb(rgb.data(), 320, 240, 960), "", 0);
-    ASSERT_TRUE(encoder.LastFrame().full);
-    const mxmtest::Decoded d = mxmtest::DecodeJpeg(frame);
-    ASSERT_TRUE(d.ok) << d.error;
-    EXPECT_EQ(d.warnings, 0);
-    EXPECT_GE(mxmtest::Psnr(d.pixels, rgb), 30.0);
-    EXPECT_EQ(ReadCoefficients(frame, 20, 15), encoder.CurrentCoefficients());
+    for (uint32_t k = 0; k < 2; ++k) {
+      const std::vector<uint8_t> rgb = scene.RenderRgb(k, 320, c.height);
+      const auto frame = encoder.EncodeFrame(mxpegenc::YCbCrPicture::FromRgb(rgb.data(), 320, c.height, 960), "", 0);
+      ASSERT_TRUE(encoder.LastFrame().full);
+      if (k > 0 && !c.options.tablesEveryFullFrame) continue;  // without its tables: not a JPEG on its own
+      // Fill bytes before SOI belong to the stream; a JPEG file starts at SOI.
+      const auto soi = frame.begin() + c.options.fillBytes;
+      ASSERT_TRUE(soi[0] == 0xFF && soi[1] == 0xD8);
+      const mxmtest::Decoded d = mxmtest::DecodeJpeg(std::vector<uint8_t>(soi, frame.end()));
+      ASSERT_TRUE(d.ok) << d.error;
+      EXPECT_EQ(d.warnings, 0);
+      EXPECT_EQ(d.height, c.height);
+      EXPECT_GE(mxmtest::Psnr(d.pixels, rgb), 30.0);
+      if (!c.options.fullFrames422 && !c.options.fullFrames444) {
+        EXPECT_EQ(ReadCoefficients(std::vector<uint8_t>(soi, frame.end()), 20, 15), encoder.CurrentCoefficients());
+      }
+    }
   }
 }
 

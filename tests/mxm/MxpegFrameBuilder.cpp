@@ -39,19 +39,22 @@ std::vector<uint8_t> BuildFrame(const FrameSpec& spec) {
   std::vector<uint8_t> out = {0xFF, 0xD8};
   if (spec.writeQuant) {
     std::vector<uint8_t> dqt;
-    for (int t = 0; t < 2; ++t) {
+    for (int t = 0; t < (spec.crQuant ? 3 : 2); ++t) {
+      const std::array<uint16_t, 64>& table = t == 2 ? *spec.crQuant : spec.quant;
       dqt.push_back(static_cast<uint8_t>(t));
-      for (int k = 0; k < 64; ++k) dqt.push_back(static_cast<uint8_t>(spec.quant[mxm::kZigZagToNatural[k]]));
+      for (int k = 0; k < 64; ++k) dqt.push_back(static_cast<uint8_t>(table[mxm::kZigZagToNatural[k]]));
     }
     PutSegment(out, 0xDB, dqt);
   }
   if (spec.writeHuffman)
     PutSegment(out, 0xC4, spec.huffmanSegment.empty() ? StandardHuffmanPayload() : spec.huffmanSegment);
   for (const auto& segment : spec.extraSegments) out.insert(out.end(), segment.begin(), segment.end());
+  const std::array<uint8_t, 3> sampling =
+      spec.sampling.value_or(std::array<uint8_t, 3>{static_cast<uint8_t>(spec.sampling422 ? 0x21 : 0x22), 0x11, 0x11});
   PutSegment(out, 0xC0,
              {8, static_cast<uint8_t>(spec.height >> 8), static_cast<uint8_t>(spec.height),
-              static_cast<uint8_t>(spec.width >> 8), static_cast<uint8_t>(spec.width), 3, 1,
-              static_cast<uint8_t>(spec.sampling422 ? 0x21 : 0x22), 0, 2, 0x11, 1, 3, 0x11, 1});
+              static_cast<uint8_t>(spec.width >> 8), static_cast<uint8_t>(spec.width), 3, 1, sampling[0], 0, 2,
+              sampling[1], 1, 3, sampling[2], static_cast<uint8_t>(spec.crQuant ? 2 : 1)});
   if (spec.tileMap) {
     std::vector<uint8_t> mxm = {'M', 'X', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0};
     mxm.insert(mxm.end(), spec.tileMap->begin(), spec.tileMap->end());

@@ -14,9 +14,11 @@ struct FrameSpec {
   int width = 16;
   int height = 16;
   bool sampling422 = false;                        // component 0 sampled 2x1
+  std::optional<std::array<uint8_t, 3>> sampling;  // sampling bytes of Y, Cb, Cr instead of the above
   std::optional<std::vector<uint8_t>> tileMap;     // "MXM" comment with this map (bits MSB first)
   bool writeQuant = true;
   std::array<uint16_t, 64> quant{};                // natural order, both tables; all 1 by default
+  std::optional<std::array<uint16_t, 64>> crQuant; // a third table, Cr's own
   bool writeHuffman = true;
   std::vector<uint8_t> huffmanSegment;             // DHT payload; empty: the four Annex K tables
   std::vector<uint8_t> scan;                       // entropy-coded bytes (EOI is appended)

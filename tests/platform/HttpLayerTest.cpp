@@ -1,6 +1,7 @@
-// The POSIX HTTP layer end to end against scripted loopback peers: requests and headers,
-// bodies in all framings, keep-alive and the connection limit, open bodies, authentication,
-// malformed responses and closing from another thread.
+// The HTTP layer end to end against scripted loopback peers, the same cases for both backends:
+// requests and headers, bodies in all framings, keep-alive and the connection limit, open bodies,
+// authentication, malformed responses and closing from another thread. Where the backends differ
+// (HttpBackend()), each case checks what the running backend promises.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,70 +11,22 @@
 #include "platform/Http.h"
 #include "platform/HttpAuthMemory.h"
 #include "platform/HttpDigest.h"
+#include "support/HttpLayerClient.h"
 #include "support/ScriptedServer.h"
 
 using namespace velmora::platform;
+using quillon::test::Client;
+using quillon::test::Handle;
 using quillon::test::HttpChunkedReply;
 using quillon::test::HttpReply;
 using quillon::test::ScriptedServer;
 using quillon::test::ScriptStep;
+using quillon::test::Status;
+using quillon::test::ReadBody;
 
 namespace {
 
-constexpr uint32_t kTestTimeoutMs = 5000;
 constexpr uint32_t kShortTimeoutMs = 300;
-
-// Owns a handle for the test's scope.
-class Handle {
-public:
-    explicit Handle(HttpHandle h = nullptr) : h_(h) {}
-    ~Handle() { Reset(); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HttpHandle get() const { return h_; }
-    void Reset(HttpHandle h = nullptr) {
-        if (h_) HttpCloseHandle(h_);
-        h_ = h;
-    }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    HttpHandle h_;
-};
-
-struct Client {
-    explicit Client(uint16_t port, uint32_t timeoutMs = kTestTimeoutMs) {
-        session.Reset(HttpOpenSession("LayerTest/1"));
-        HttpSetTimeouts(session.get(), timeoutMs, timeoutMs, timeoutMs);
-        connection.Reset(HttpConnect(session.get(), "127.0.0.1", port));
-    }
-    HttpHandle Open(const std::string& verb = "GET", const std::string& path = "/x") {
-        return HttpOpenRequest(connection.get(), verb, path, kHttpFlagBypassProxyCache);
-    }
-    Handle session;
-    Handle connection;
-};
-
-uint32_t Status(HttpHandle r) {
-    uint32_t code = 0;
-    return HttpQueryStatusCode(r, &code) ? code : 0;
-}
-
-// Reads the body to its end with reads of at most piece bytes; false when a read fails.
-bool ReadBody(HttpHandle r, std::string* body, uint32_t piece = 4096) {
-    body->clear();
-    std::vector<char> buffer(piece);
-    for (int guard = 0; guard < 1000000; ++guard) {
-        uint32_t available = 0;
-        if (!HttpQueryDataAvailable(r, &available)) return false;
-        if (available == 0) return true;
-        uint32_t got = 0;
-        if (!HttpReadData(r, buffer.data(), piece, &got)) return false;
-        if (got == 0) return true;
-        body->append(buffer.data(), got);
-    }
-    return false;
-}
 
 // A GET that must succeed with the status; returns the body.
 std::string Get(Client& c, const std::string& path, uint32_t expectedStatus = 200) {
@@ -193,7 +146,15 @@ TEST(CHttpLayerTest, InterimResponsesAreSkipped) {
     ScriptedServer server;
     server.Add("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\nX: 1\r\n\r\n" + HttpReply(201, "made"));
     Client c(server.Port());
-    EXPECT_EQ(Get(c, "/", 201), "made");
+    if (HttpBackend().skipsInterimResponses) {
+        EXPECT_EQ(Get(c, "/", 201), "made");
+        return;
+    }
+    // Not promised: the exchange may fail, but then cleanly, with no status taken from a 1xx.
+    Handle r(c.Open());
+    ASSERT_TRUE(HttpSendRequest(r.get(), nullptr, 0, 0));
+    bool received = HttpReceiveResponse(r.get());
+    EXPECT_EQ(Status(r.get()), received ? 201u : 0u);
 }
 
 TEST(CHttpLayerTest, KeepAliveReusesIdleConnectionsOnlyWhenPossible) {
@@ -234,9 +195,9 @@ TEST(CHttpLayerTest, ConnectionLimitMakesFurtherRequestsWaitForARelease) {
     EXPECT_FALSE(HttpSendRequest(blocked.get(), nullptr, 0, 0));  // no free connection within the time-out
     EXPECT_EQ(server.ConnectionCount(), 1);
 
-    first.Reset();  // its body is complete in the buffer: the connection goes back to the pool
+    first.Reset();  // its body is complete in the buffer: the connection is released
     EXPECT_EQ(Get(c, "/2"), "second");
-    EXPECT_EQ(server.ConnectionCount(), 1);
+    EXPECT_EQ(server.ConnectionCount(), HttpBackend().reusesConnectionOfUnreadBody ? 1 : 2);
 }
 
 TEST(CHttpLayerTest, DeclaredBodyLongerThanSentIsCompletedByWrites) {
@@ -309,11 +270,12 @@ TEST(CHttpLayerTest, BrokenBodiesGiveShortReadsThenFailure) {
         const char* what;
         std::string reply;
         std::string delivered;  // body bytes handed out before the failure
+        bool chunked;           // the failure is promised only by backends that check chunking
     } rows[] = {
-        {"close mid-body", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789", "0123456789"},
-        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nZZ\r\nmore", "abc"},
-        {"close inside chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabcd", "abcd"},
-        {"close before last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n", "ab"},
+        {"close mid-body", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789", "0123456789", false},
+        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nZZ\r\nmore", "abc", true},
+        {"close inside chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabcd", "abcd", true},
+        {"close before last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n", "ab", true},
     };
     for (const auto& row : rows) {
         ScriptedServer server;
@@ -323,8 +285,10 @@ TEST(CHttpLayerTest, BrokenBodiesGiveShortReadsThenFailure) {
         ASSERT_TRUE(HttpSendRequest(r.get(), nullptr, 0, 0)) << row.what;
         ASSERT_TRUE(HttpReceiveResponse(r.get())) << row.what;
         std::string body;
-        EXPECT_FALSE(ReadBody(r.get(), &body, 3)) << row.what;
+        bool ended = ReadBody(r.get(), &body, 3);
         EXPECT_EQ(body, row.delivered) << row.what;
+        if (row.chunked && !HttpBackend().checksChunkedBodies) continue;
+        EXPECT_FALSE(ended) << row.what;
         uint32_t n = 0;
         EXPECT_FALSE(HttpQueryDataAvailable(r.get(), &n)) << row.what;  // the failure sticks
     }
@@ -354,7 +318,8 @@ TEST(CHttpLayerTest, SilentServerEndsInReceiveTimeout) {
 
 TEST(CHttpLayerTest, ClosingFromAnotherThreadWakesABlockedCall) {
     // Each row stalls the peer at one place; the call blocked there must return, failing, as soon
-    // as another thread closes the request, long before the 60 s receive time-out.
+    // as another thread closes the request, long before the 60 s receive time-out. A backend
+    // that cannot wake it gets a 1 s time-out, which must then end the call.
     struct Row {
         const char* what;
         std::string reply;  // sent, then the connection is held silent
@@ -370,7 +335,7 @@ TEST(CHttpLayerTest, ClosingFromAnotherThreadWakesABlockedCall) {
         stall.reply = row.reply;
         stall.holdAfter = true;
         server.Add(stall);
-        Client c(server.Port(), 60000);
+        Client c(server.Port(), HttpBackend().closeWakesBlockedCall ? 60000 : 1000);
         HttpHandle r = c.Open();
         ASSERT_TRUE(HttpSendRequest(r, nullptr, 0, 0)) << row.what;
         if (row.headArrives) {

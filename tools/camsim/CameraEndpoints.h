@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "camsim/CameraModel.h"
-#include "camsim/HttpServer.h"
+#include "httpserver/HttpServer.h"
 
 namespace camsim {
 

@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "camsim/Authenticator.h"
+#include "httpserver/Authenticator.h"
 #include "camsim/CameraModel.h"
 #include "camsim/Faults.h"
-#include "camsim/HttpServer.h"
+#include "httpserver/HttpServer.h"
 #include "camsim/PictureSource.h"
-#include "camsim/RequestLog.h"
+#include "httpserver/RequestLog.h"
 #include "camsim/StreamEndpoints.h"
 
 namespace camsim {

@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "camsim/CameraModel.h"
-#include "camsim/HttpServer.h"
+#include "httpserver/HttpServer.h"
 #include "camsim/PictureSource.h"
 #include "camsim/StreamDamage.h"
 #include "mxpegenc/MxpegEncoder.h"

@@ -147,6 +147,7 @@ int RunDemo(const Options& options, std::ostream& out) {
         return 1;
     }
     out << "demo: camera simulator at " << sim.Url() << "\n";
+    out << "demo: module " << DriverModule::DefaultPath() << "\n";
     CameraConfig base;
     base.address = sim.Host();
     base.port = sim.Port();
@@ -194,7 +195,15 @@ int RunDemo(const Options& options, std::ostream& out) {
     out << "demo: capability probe " << (probed ? "ok" : "FAILED") << "\n";
     out << "demo: inputs and outputs " << (ioOk ? "ok" : "FAILED") << "\n";
     out << "demo: PTZ and presets " << (ptzOk ? "ok" : "FAILED") << "\n";
-    return probed && streamed && pictures > 0 && errors == 0 && ioOk && ptzOk ? 0 : 1;
+    const bool ok = probed && streamed && pictures > 0 && errors == 0 && ioOk && ptzOk;
+    if (options.Has("view")) {
+        // The same simulator stays up with the page open: MxPEG, rebuilt into full pictures.
+        Section(out, "live view (Ctrl-C ends)");
+        base.streamType = 2;
+        int rc = ServeLiveView(base, options, DriverModule::DefaultPath(), options.GetInt("view-seconds", 0), out);
+        if (rc != 0) return rc;
+    }
+    return ok ? 0 : 1;
 }
 
 }  // namespace quillon::host

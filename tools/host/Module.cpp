@@ -2,12 +2,19 @@
 #include "host/Module.h"
 
 #include "platform/Library.h"
+#include "platform/System.h"
 
 namespace quillon::host {
 
 DriverModule::~DriverModule() { velmora::platform::FreeLibraryObject(library_); }
 
-std::string DriverModule::DefaultPath() { return QUILLON_MODULE_PATH; }
+std::string DriverModule::DefaultPath() {
+    // An installed host (lib/quillon/, or a user's copy beside a link to the module) loads the module
+    // beside it; a host in the build tree the module built with it.
+    std::string installed = velmora::platform::ExecutableDirectory() + QUILLON_MODULE_INSTALLED;
+    if (velmora::platform::FileIsReadableAndNonEmpty(installed)) return installed;
+    return QUILLON_MODULE_PATH;
+}
 
 bool DriverModule::Load(const std::string& path, std::string* error) {
     library_ = velmora::platform::LoadLibraryFile(path, error);

@@ -17,7 +17,7 @@ public:
     DriverModule(const DriverModule&) = delete;
     DriverModule& operator=(const DriverModule&) = delete;
 
-    // Path of the module built with this host.
+    // The module beside an installed host, else the one built with this host.
     static std::string DefaultPath();
     bool Load(const std::string& path, std::string* error);
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "host/CameraCheck.h"
 #include "host/CapabilityResult.h"
 #include "host/Commands.h"
 #include "host/Module.h"
@@ -97,6 +98,7 @@ int RunProbe(const Options& options, std::ostream& out) {
         out << "probe: " << error << "\n";
         return 2;
     }
+    if (!CameraReachable("probe", camera, CheckTimeoutMs(options), out)) return 1;
     DriverModule module;
     if (!module.Load(options.Get("module", DriverModule::DefaultPath()), &error)) {
         out << "probe: " << error << "\n";
@@ -130,7 +132,7 @@ const char* PtzResultText(int32_t code) {
     }
 }
 
-int RunPtzAction(velmora::IIPPTZApiEx* api, const std::vector<std::string>& words, std::ostream& out) {
+int32_t ExecutePtzAction(velmora::IIPPTZApiEx* api, const std::vector<std::string>& words, std::ostream& out) {
     auto arg = [&](size_t i, long fallback) {
         return i < words.size() ? std::strtol(words[i].c_str(), nullptr, 10) : fallback;
     };
@@ -173,7 +175,15 @@ int RunPtzAction(velmora::IIPPTZApiEx* api, const std::vector<std::string>& word
             if (api->GetPrepositionName(i, name, sizeof(name)) == 1) out << "  " << i << ": " << name << "\n";
         result = 1;
     } else {
-        out << "ptz: unknown action '" << action << "'\n";
+        return kUnknownPtzAction;
+    }
+    return result;
+}
+
+int RunPtzAction(velmora::IIPPTZApiEx* api, const std::vector<std::string>& words, std::ostream& out) {
+    int32_t result = ExecutePtzAction(api, words, out);
+    if (result == kUnknownPtzAction) {
+        out << "ptz: unknown action '" << (words.empty() ? std::string() : words[0]) << "'\n";
         return 2;
     }
     std::string joined;
@@ -193,6 +203,7 @@ int RunPtz(const Options& options, std::ostream& out) {
         out << "ptz: " << error << "\n";
         return 2;
     }
+    if (!CameraReachable("ptz", camera, CheckTimeoutMs(options), out)) return 1;
     if (camera.parameters.size() < 3) {
         out << "ptz: no PTZ parameters stored for this camera; run 'quillon-host probe " << options.positional[0]
             << "' first or give --param2 and --param3\n";

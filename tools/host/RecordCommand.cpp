@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "host/CameraCheck.h"
 #include "host/Commands.h"
 #include "host/LongRun.h"
 #include "host/Recorder.h"
@@ -47,6 +48,7 @@ int RunRecord(const Options& options, std::ostream& out) {
         out << "record: " << error << "\n";
         return 2;
     }
+    if (!CameraReachable("record", config, CheckTimeoutMs(options), out)) return 1;
     DriverSession session(config);
     PrintLog(session, out);
     if (!session.Open(&error, options.Get("module", DriverModule::DefaultPath()))) {
@@ -74,7 +76,10 @@ int RunRecord(const Options& options, std::ostream& out) {
         errors += t.decodeErrors;
     }
     if (pictures == 0) {
-        out << "record: no picture arrived from " << config.address << ":" << config.port << "\n";
+        // The camera passed the host's own look; what the driver met instead is in its lines.
+        std::string refused = RefusedRequestFromDriverLog(session.Log().Lines());
+        out << "record: no picture arrived from camera " << config.address << ":" << config.port
+            << (refused.empty() ? "" : ": " + refused) << "\n";
         return 1;
     }
     return errors == 0 ? 0 : 1;
@@ -91,6 +96,7 @@ int RunIo(const Options& options, std::ostream& out) {
         out << "io: " << error << "\n";
         return 2;
     }
+    if (!CameraReachable("io", config, CheckTimeoutMs(options), out)) return 1;
     DriverSession session(config);
     PrintLog(session, out);
     if (!session.Open(&error, options.Get("module", DriverModule::DefaultPath()))) {

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     }
     if (command == "record") return RunRecord(options, std::cout);
     if (command == "io") return RunIo(options, std::cout);
+    if (command == "view") return RunView(options, std::cout);
     if (command == "probe") return RunProbe(options, std::cout);
     if (command == "ptz") return RunPtz(options, std::cout);
     if (command == "demo") return RunDemo(options, std::cout);

@@ -115,7 +115,15 @@ void PutLe(std::vector<uint8_t>& out, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-void PutSegment(std::vector<uint8_t>& out, uint8_t marker, const std::vector<uint8_t>& payload) {
+// A marker with `fill` 0xFF fill bytes before it (T.81 B.1.1.2 allows any number).
+void PutMarker(std::vector<uint8_t>& out, uint8_t marker, int fill) {
+  out.insert(out.end(), static_cast<size_t>(std::max(fill, 0)), 0xFF);
+  out.push_back(0xFF);
+  out.push_back(marker);
+}
+
+void PutSegment(std::vector<uint8_t>& out, uint8_t marker, const std::vector<uint8_t>& payload, int fill = 0) {
+  out.insert(out.end(), static_cast<size_t>(std::max(fill, 0)), 0xFF);
   out.push_back(0xFF);
   out.push_back(marker);
   Put16(out, static_cast<unsigned>(payload.size() + 2));
@@ -155,6 +163,7 @@ YCbCrPicture To422(const YCbCrPicture& p) {
 
 MxpegEncoder::MxpegEncoder(const EncoderOptions& options) : options_(options) {
   options_.quality = std::clamp(options_.quality, 1, 100);
+  options_.restartInterval = std::clamp(options_.restartInterval, 0, 65535);  // the DRI field's range
   BuildQuantTables();
   UseStandardHuffman();
 }
@@ -257,9 +266,36 @@ std::vector<uint8_t> MxpegEncoder::ChangedTiles(const YCbCrPicture& p) const {
   return changed;
 }
 
+namespace {
+
+// Restart markers of a scan: after every `interval` coded units, when more units follow, the bits are
+// padded to a byte boundary, RSTn follows (n counting 0..7) and the DC predictors start again at 0.
+class Restarts {
+ public:
+  Restarts(int interval, int fill, int units) : interval_(interval), fill_(fill), units_(units) {}
+  void AfterUnit(BitSink& sink, std::vector<uint8_t>& out, int (&pred)[3]) {
+    ++coded_;
+    if (interval_ <= 0 || coded_ % interval_ != 0 || coded_ >= units_) return;
+    sink.Flush();
+    PutMarker(out, static_cast<uint8_t>(0xD0 + (markers_++ & 7)), fill_);
+    pred[0] = pred[1] = pred[2] = 0;
+  }
+
+ private:
+  int interval_;
+  int fill_;
+  int units_;
+  int coded_ = 0;
+  int markers_ = 0;
+};
+
+}  // namespace
+
 void MxpegEncoder::WriteScan420(std::vector<uint8_t>& out, const std::vector<uint8_t>& sentTiles) const {
   BitSink sink(out);
   int pred[3] = {0, 0, 0};
+  Restarts restarts(options_.restartInterval, options_.fillBytes,
+                    static_cast<int>(std::count(sentTiles.begin(), sentTiles.end(), 1)));
   for (size_t t = 0; t < sentTiles.size(); ++t) {
     if (!sentTiles[t]) continue;
     const int16_t* tile = &coefficients_[t * kCoefficientsPerTile];
@@ -269,6 +305,7 @@ void MxpegEncoder::WriteScan420(std::vector<uint8_t>& out, const std::vector<uin
       EncodeBlock(sink, tile + b * 64, pred[component], kZigZag.data(), codes_[set].code.data(),
                   codes_[set].length.data(), codes_[set + 1].code.data(), codes_[set + 1].length.data());
     }
+    restarts.AfterUnit(sink, out, pred);
   }
   sink.Flush();
 }
@@ -279,7 +316,9 @@ void MxpegEncoder::WriteScan422(std::vector<uint8_t>& out, const YCbCrPicture& p
   int samples[64];
   int16_t block[64];
   const int cw = p422.ChromaWidth(), ch = p422.ChromaHeight();
-  for (int uy = 0; uy < tileRows_ * 2; ++uy)
+  const int unitRows = options_.unitRowsByHeight ? (height_ + 7) / 8 : tileRows_ * 2;
+  Restarts restarts(options_.restartInterval, options_.fillBytes, unitRows * tileColumns_);
+  for (int uy = 0; uy < unitRows; ++uy)
     for (int ux = 0; ux < tileColumns_; ++ux) {
       const int16_t* tile = &coefficients_[(static_cast<size_t>(uy / 2) * tileColumns_ + ux) * kCoefficientsPerTile];
       // The luminance blocks of a 16x8 unit are the top or bottom pair of the tile's 4:2:0 blocks.
@@ -293,6 +332,33 @@ void MxpegEncoder::WriteScan422(std::vector<uint8_t>& out, const YCbCrPicture& p
         EncodeBlock(sink, block, pred[1 + c], kZigZag.data(), codes_[2].code.data(), codes_[2].length.data(),
                     codes_[3].code.data(), codes_[3].length.data());
       }
+      restarts.AfterUnit(sink, out, pred);
+    }
+  sink.Flush();
+}
+
+// 8x8 units of one luminance block (the tile's own) and one Cb and one Cr block at full resolution.
+void MxpegEncoder::WriteScan444(std::vector<uint8_t>& out, const YCbCrPicture& p420) const {
+  BitSink sink(out);
+  int pred[3] = {0, 0, 0};
+  int samples[64];
+  int16_t block[64];
+  const int cw = p420.ChromaWidth(), ch = p420.ChromaHeight();
+  const int unitColumns = (width_ + 7) / 8, unitRows = (height_ + 7) / 8;
+  Restarts restarts(options_.restartInterval, options_.fillBytes, unitRows * unitColumns);
+  for (int uy = 0; uy < unitRows; ++uy)
+    for (int ux = 0; ux < unitColumns; ++ux) {
+      const int16_t* tile = &coefficients_[(static_cast<size_t>(uy / 2) * tileColumns_ + ux / 2) * kCoefficientsPerTile];
+      EncodeBlock(sink, tile + ((uy % 2) * 2 + ux % 2) * 64, pred[0], kZigZag.data(), codes_[0].code.data(),
+                  codes_[0].length.data(), codes_[1].code.data(), codes_[1].length.data());
+      for (int c = 0; c < 2; ++c) {
+        const std::vector<uint8_t>& plane = c == 0 ? p420.cb : p420.cr;
+        for (int i = 0; i < 64; ++i) samples[i] = At(plane, cw, ch, (ux * 8 + i % 8) / 2, (uy * 8 + i / 8) / 2);
+        ForwardDctQuantise(samples, quant_[1], block);
+        EncodeBlock(sink, block, pred[1 + c], kZigZag.data(), codes_[2].code.data(), codes_[2].length.data(),
+                    codes_[3].code.data(), codes_[3].length.data());
+      }
+      restarts.AfterUnit(sink, out, pred);
     }
   sink.Flush();
 }
@@ -323,18 +389,20 @@ std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const 
     ++sentCount;
   }
   if (full && options_.huffman == HuffmanMode::kCustom) BuildCustomHuffman(sent);
-  const bool as422 = full && options_.fullFrames422;
+  const bool as444 = full && options_.fullFrames444;
+  const bool as422 = full && options_.fullFrames422 && !as444;
 
   std::vector<uint8_t> out;
   out.reserve(4096 + static_cast<size_t>(sentCount) * 600);
-  out.push_back(0xFF);
-  out.push_back(0xD8);
-  if (options_.writeM1ImgComment) PutSegment(out, 0xFE, {'#', ':', 'M', '1', 'I', 'M', 'G'});
+  const int fill = options_.fillBytes;
+  PutMarker(out, 0xD8, fill);
+  if (options_.writeM1ImgComment) PutSegment(out, 0xFE, {'#', ':', 'M', '1', 'I', 'M', 'G'}, fill);
   std::vector<uint8_t> mxf = {'M', 'X', 'F', 0, 0, 0, 0, 0};
   PutLe(mxf, timestampUs, 8);
   PutLe(mxf, 0, 4);
   PutLe(mxf, frameNumber_, 4);
-  PutSegment(out, 0xFE, mxf);
+  PutSegment(out, 0xFE, mxf, fill);
+  if (full && options_.tablesEveryFullFrame) quantChanged_ = huffmanChanged_ = true;
   const bool tablesSent = quantChanged_ || huffmanChanged_;
   if (quantChanged_) {
     std::vector<uint8_t> dqt;
@@ -342,7 +410,7 @@ std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const 
       dqt.push_back(static_cast<uint8_t>(t));
       for (int k = 0; k < 64; ++k) dqt.push_back(static_cast<uint8_t>(quant_[t][kZigZag[k]]));
     }
-    PutSegment(out, 0xDB, dqt);
+    PutSegment(out, 0xDB, dqt, fill);
     quantChanged_ = false;
   }
   if (huffmanChanged_) {
@@ -352,18 +420,18 @@ std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const 
       dht.push_back(ids[t]);
       dht.insert(dht.end(), huffmanSpec_[t].begin(), huffmanSpec_[t].end());
     }
-    PutSegment(out, 0xC4, dht);
+    PutSegment(out, 0xC4, dht, fill);
     huffmanChanged_ = false;
   }
   std::vector<uint8_t> sof = {8};
   Put16(sof, static_cast<unsigned>(height_));
   Put16(sof, static_cast<unsigned>(width_));
-  sof.insert(sof.end(), {3, 1, static_cast<uint8_t>(as422 ? 0x21 : 0x22), 0, 2, 0x11, 1, 3, 0x11, 1});
-  PutSegment(out, 0xC0, sof);
+  sof.insert(sof.end(), {3, 1, static_cast<uint8_t>(as444 ? 0x11 : as422 ? 0x21 : 0x22), 0, 2, 0x11, 1, 3, 0x11, 1});
+  PutSegment(out, 0xC0, sof, fill);
   // Sensor text in as many comment segments as it needs (65533 payload bytes each).
   for (size_t pos = 0; pos < sensorText.size(); pos += 65533) {
     const size_t n = std::min<size_t>(65533, sensorText.size() - pos);
-    PutSegment(out, 0xFE, std::vector<uint8_t>(sensorText.begin() + pos, sensorText.begin() + pos + n));
+    PutSegment(out, 0xFE, std::vector<uint8_t>(sensorText.begin() + pos, sensorText.begin() + pos + n), fill);
   }
   if (!full) {
     std::vector<uint8_t> mxm = {'M', 'X', 'M', 0};
@@ -374,15 +442,19 @@ std::vector<uint8_t> MxpegEncoder::EncodeFrame(const YCbCrPicture& input, const 
     for (int t = 0; t < tiles; ++t)
       if (sent[t]) map[t / 8] |= static_cast<uint8_t>(0x80 >> (t % 8));
     mxm.insert(mxm.end(), map.begin(), map.end());
-    PutSegment(out, 0xFE, mxm);
+    PutSegment(out, 0xFE, mxm, fill);
   }
-  PutSegment(out, 0xDA, {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0});
-  if (as422) WriteScan422(out, To422(input));
+  if (options_.restartInterval > 0) {
+    const unsigned interval = static_cast<unsigned>(options_.restartInterval);
+    PutSegment(out, 0xDD, {static_cast<uint8_t>(interval >> 8), static_cast<uint8_t>(interval)}, fill);
+  }
+  PutSegment(out, 0xDA, {3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0}, fill);
+  if (as444) WriteScan444(out, picture);
+  else if (as422) WriteScan422(out, To422(input));
   else WriteScan420(out, sent);
-  out.push_back(0xFF);
-  out.push_back(0xD9);
+  PutMarker(out, 0xD9, fill);
 
-  last_ = FrameInfo{full, as422, tablesSent, sentCount, frameNumber_};
+  last_ = FrameInfo{full, as422, as444, tablesSent, sentCount, frameNumber_};
   ++frameNumber_;
   framesSinceFull_ = full ? 1 : framesSinceFull_ + 1;
   forceFull_ = false;

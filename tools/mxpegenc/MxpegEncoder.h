@@ -33,6 +33,16 @@ struct EncoderOptions {
   bool fullFrames422 = false;        // full frames as 4:2:2 (component 0 sampled 2x1), partial frames stay 4:2:0
   bool writeM1ImgComment = true;     // the "#:M1IMG" comment at the start of every frame
   int changeThreshold = 0;           // a tile is sent when any sample differs by more than this
+  // Streams as some cameras send them; the defaults write none of this.
+  int restartInterval = 0;           // coded units (tiles, or 16x8 units of 4:2:2 frames) per restart
+                                     // interval: a DRI segment in every frame and RSTn markers in the scan
+  int fillBytes = 0;                 // 0xFF fill bytes before every marker, inside the scan too
+  bool tablesEveryFullFrame = false; // DQT and DHT on every full frame, not only when they change
+  bool unitRowsByHeight = false;     // 4:2:2 scans hold ceil(height / 8) unit rows, as JPEG decoders read
+                                     // them; otherwise two for every tile row, one too many when the
+                                     // last tile row holds no more than 8 picture rows
+  bool fullFrames444 = false;        // full frames as 4:4:4 (every component 1x1, 8x8 units), chroma
+                                     // taken from the 4:2:0 picture; wins over fullFrames422
 };
 
 // One entry per 16x16 tile, tiles in raster order, blocks in this order: Y top-left, Y top-right,
@@ -44,6 +54,7 @@ inline constexpr int kCoefficientsPerTile = kBlocksPerTile * 64;
 struct FrameInfo {
   bool full = false;        // no tile map: every tile sent
   bool sampling422 = false; // this frame was coded 4:2:2
+  bool sampling444 = false; // this frame was coded 4:4:4
   bool tablesSent = false;  // DQT and DHT segments were written before this frame's header
   int tilesSent = 0;
   uint32_t frameNumber = 0;
@@ -93,6 +104,7 @@ class MxpegEncoder {
   std::vector<uint8_t> ChangedTiles(const YCbCrPicture& picture) const;
   void WriteScan420(std::vector<uint8_t>& out, const std::vector<uint8_t>& sentTiles) const;
   void WriteScan422(std::vector<uint8_t>& out, const YCbCrPicture& picture) const;
+  void WriteScan444(std::vector<uint8_t>& out, const YCbCrPicture& picture) const;
 
   EncoderOptions options_;
   int width_ = 0;

@@ -1,14 +1,10 @@
-// Handle table of the POSIX HTTP layer: maps the opaque handles of platform/Http.h onto
-// sessions, server addresses and requests. A handle is valid from its creation until
-// HttpCloseHandle; every call looks it up, so a closed or foreign handle fails cleanly, and the
-// object stays alive until the calls that found it have returned.
+// The POSIX HTTP layer's entry points: sessions, server addresses and requests behind the
+// shared handle table.
 #include "platform/Http.h"
 
-#include <cstdint>
 #include <memory>
-#include <mutex>
-#include <unordered_map>
 
+#include "platform/HttpHandleTable.h"
 #include "platform/posix/HttpRequest.h"
 #include "platform/posix/HttpSession.h"
 
@@ -26,75 +22,24 @@ namespace {
 
 using Kind = HttpObject::Kind;
 
-// Handles are serial numbers, never addresses, so a handle closed long ago cannot name a newer
-// object that happens to sit at the same address.
-struct Registry {
-    std::mutex mutex;
-    uintptr_t next = 1;
-    std::unordered_map<HttpHandle, std::shared_ptr<HttpObject>> objects;
-};
-
-Registry*& RegistryPointer() {
-    static Registry* registry = nullptr;
-    return registry;
-}
-
-// Frees the registry when the module is unloaded (or the process ends) with no handle left open,
-// so that unloading the module leaks nothing. Open handles keep it alive: they may outlive statics.
-struct RegistryReaper {
-    ~RegistryReaper() {
-        Registry*& registry = RegistryPointer();
-        if (!registry) return;
-        bool empty;
-        {
-            std::lock_guard<std::mutex> lock(registry->mutex);
-            empty = registry->objects.empty();
-        }
-        if (empty) {
-            delete registry;
-            registry = nullptr;
-        }
-    }
-};
-
-Registry& Handles() {
-    static RegistryReaper reaper;
-    static const bool created = (RegistryPointer() = new Registry, true);
-    (void)created;
-    Registry*& registry = RegistryPointer();
-    // Only during unload, after the reaper ran, by a late static destructor: single-threaded.
-    if (!registry) registry = new Registry;
-    return *registry;
-}
-
-HttpHandle Register(std::shared_ptr<HttpObject> object) {
-    Registry& r = Handles();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    HttpHandle key = reinterpret_cast<HttpHandle>(r.next++);
-    r.objects.emplace(key, std::move(object));
-    return key;
-}
-
 std::shared_ptr<HttpObject> Find(HttpHandle handle, Kind kind) {
-    Registry& r = Handles();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto it = r.objects.find(handle);
-    if (it == r.objects.end() || it->second->kind != kind) return nullptr;
-    return it->second;
+    auto object = FindHttpObject(handle);
+    return object && object->kind == kind ? object : nullptr;
 }
 
-std::shared_ptr<http::Request> FindRequest(HttpHandle handle) {
+
+}  // namespace
+
+std::shared_ptr<http::RequestBase> FindHttpRequest(HttpHandle handle) {
     auto object = Find(handle, Kind::Request);
     return object ? object->request : nullptr;
 }
-
-}  // namespace
 
 HttpHandle HttpOpenSession(const std::string& agent) {
     auto object = std::make_shared<HttpObject>();
     object->kind = Kind::Session;
     object->session = std::make_shared<http::Session>(agent);
-    return Register(std::move(object));
+    return AddHttpObject(std::move(object));
 }
 
 bool HttpSetTimeouts(HttpHandle session, uint32_t connectMs, uint32_t sendMs, uint32_t receiveMs) {
@@ -132,7 +77,7 @@ HttpHandle HttpConnect(HttpHandle session, const std::string& host, uint16_t por
     object->kind = Kind::Connection;
     object->session = parent->session;
     object->server = {host, port};
-    return Register(std::move(object));
+    return AddHttpObject(std::move(object));
 }
 
 HttpHandle HttpOpenRequest(HttpHandle connection, const std::string& verb, const std::string& path, uint32_t flags) {
@@ -145,75 +90,17 @@ HttpHandle HttpOpenRequest(HttpHandle connection, const std::string& verb, const
     object->session = parent->session;
     object->server = parent->server;
     object->request = std::make_shared<http::Request>(parent->session, parent->server, verb, path, flags);
-    return Register(std::move(object));
+    return AddHttpObject(std::move(object));
 }
 
-bool HttpSetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const std::string& user,
-                        const std::string& password) {
-    auto r = FindRequest(request);
-    return r && r->SetCredentials(target, scheme, user, password);
-}
-
-bool HttpAddRequestHeaders(HttpHandle request, const std::string& lines, uint32_t modifiers) {
-    auto r = FindRequest(request);
-    return r && r->AddHeaders(lines, modifiers);
-}
-
-bool HttpSendRequest(HttpHandle request, const void* body, uint32_t bodySize, uint32_t totalLength) {
-    auto r = FindRequest(request);
-    return r && r->Send(body, bodySize, totalLength);
-}
-
-bool HttpWriteData(HttpHandle request, const void* data, uint32_t size, uint32_t* written) {
-    auto r = FindRequest(request);
-    return r && r->Write(data, size, written);
-}
-
-bool HttpReceiveResponse(HttpHandle request) {
-    auto r = FindRequest(request);
-    return r && r->ReceiveResponse();
-}
-
-bool HttpQueryStatusCode(HttpHandle request, uint32_t* code) {
-    auto r = FindRequest(request);
-    return r && code && r->StatusCode(code);
-}
-
-bool HttpQueryContentLength(HttpHandle request, uint32_t* length) {
-    auto r = FindRequest(request);
-    return r && length && r->ContentLength(length);
-}
-
-bool HttpQueryHeader(HttpHandle request, const std::string& name, std::string* value) {
-    auto r = FindRequest(request);
-    return r && value && r->Header(name, value);
-}
-
-bool HttpQueryAuthSchemes(HttpHandle request, uint32_t* supported, uint32_t* first, uint32_t* target) {
-    auto r = FindRequest(request);
-    return r && supported && first && target && r->AuthSchemes(supported, first, target);
-}
-
-bool HttpQueryDataAvailable(HttpHandle request, uint32_t* available) {
-    auto r = FindRequest(request);
-    return r && available && r->DataAvailable(available);
-}
-
-bool HttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* read) {
-    auto r = FindRequest(request);
-    return r && read && r->Read(buffer, size, read);
+const HttpBackendTraits& HttpBackend() {
+    static const HttpBackendTraits traits{true, true, true, true};
+    return traits;
 }
 
 bool HttpCloseHandle(HttpHandle handle) {
-    std::shared_ptr<HttpObject> object;
-    {
-        Registry& r = Handles();
-        std::lock_guard<std::mutex> lock(r.mutex);
-        auto it = r.objects.find(handle);
-        if (it == r.objects.end()) return false;
-        object = std::move(it->second);
-        r.objects.erase(it);
-    }
+    std::shared_ptr<HttpObject> object = TakeHttpObject(handle);
+    if (!object) return false;
     if (object->request) object->request->Close();
     return true;  // the object goes when the last call that found it returns
 }

@@ -7,21 +7,6 @@
 
 namespace velmora::platform::http {
 
-namespace {
-
-std::string Hex(const unsigned char* bytes, size_t size) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(size * 2);
-    for (size_t i = 0; i < size; ++i) {
-        hex.push_back(kHex[bytes[i] >> 4]);
-        hex.push_back(kHex[bytes[i] & 0x0F]);
-    }
-    return hex;
-}
-
-}  // namespace
-
 std::string HexHash(DigestAlgorithm algorithm, std::string_view data) {
     const EVP_MD* md = (algorithm == DigestAlgorithm::Sha256 || algorithm == DigestAlgorithm::Sha256Sess)
                            ? EVP_sha256()
@@ -29,13 +14,13 @@ std::string HexHash(DigestAlgorithm algorithm, std::string_view data) {
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_Digest(data.data(), data.size(), out, &length, md, nullptr) != 1) return {};
-    return Hex(out, length);
+    return HexEncode(out, length);
 }
 
 std::string RandomClientNonce() {
     unsigned char bytes[kClientNonceBytes];
     if (RAND_bytes(bytes, sizeof(bytes)) != 1) return {};
-    return Hex(bytes, sizeof(bytes));
+    return HexEncode(bytes, sizeof(bytes));
 }
 
 }  // namespace velmora::platform::http

@@ -7,19 +7,7 @@ namespace velmora::platform::http {
 
 namespace {
 
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool IsTokenChar(char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c)) return true;
-    switch (c) {
-        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-        case '-': case '.': case '^': case '_': case '`': case '|': case '~':
-            return true;
-        default:
-            return false;
-    }
-}
 
 std::string_view TrimOws(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);

@@ -5,27 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/HttpHeaderLines.h"
+
 namespace velmora::platform::http {
 
-namespace {
-
-bool IsTokenText(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-        if (!ok || c == '\0') return false;
-    }
-    return true;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-}  // namespace
 
 Request::Request(std::shared_ptr<Session> session, ServerAddress server, std::string verb, std::string path,
                  uint32_t flags)
@@ -75,31 +58,14 @@ HttpAuthRequest Request::AuthRequest() const {
 bool Request::AddHeaders(const std::string& lines, uint32_t modifiers) {
     std::lock_guard<std::mutex> op(opMutex_);
     if (closed_ || state_ != State::Created) return false;
-    std::string_view rest(lines);
-    bool any = false;
-    while (!rest.empty()) {
-        size_t lf = rest.find('\n');
-        std::string_view line = rest.substr(0, lf);
-        rest = lf == std::string_view::npos ? std::string_view() : rest.substr(lf + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) continue;
-        if (!AddHeaderLine(line, modifiers)) return false;
-        any = true;
-    }
-    return any;
+    std::vector<HeaderLine> fields;
+    if (!SplitRequestHeaderLines(lines, &fields)) return false;
+    for (const HeaderLine& field : fields)
+        if (!AddHeaderLine(field.name, field.value, modifiers)) return false;
+    return true;
 }
 
-bool Request::AddHeaderLine(std::string_view line, uint32_t modifiers) {
-    size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return false;
-    std::string_view name = line.substr(0, colon);
-    std::string_view value = Trim(line.substr(colon + 1));
-    if (!IsTokenText(name)) return false;
-    for (char c : value)
-        if (c == '\r' || c == '\n' || c == '\0') return false;
-    // The layer owns the message framing.
-    if (EqualsIgnoreCase(name, "Content-Length") || EqualsIgnoreCase(name, "Transfer-Encoding")) return false;
-
+bool Request::AddHeaderLine(std::string_view name, std::string_view value, uint32_t modifiers) {
     auto it = std::find_if(headers_.begin(), headers_.end(),
                            [&](const HeaderField& f) { return EqualsIgnoreCase(f.name, name); });
     bool replace = (modifiers & kHttpAddHeaderReplace) != 0;
@@ -337,22 +303,8 @@ bool Request::AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target
     std::lock_guard<std::mutex> op(opMutex_);
     if (closed_ || !haveHead_ || (head_.status != 401 && head_.status != 407)) return false;
     bool proxy = head_.status == 407;
-    uint32_t schemes = 0;
-    uint32_t firstScheme = 0;
-    for (auto value : head_.FindAll(proxy ? "Proxy-Authenticate" : "WWW-Authenticate")) {
-        for (const auto& challenge : ParseChallenges(value)) {
-            uint32_t scheme = 0;
-            DigestChallenge digest;
-            if (challenge.scheme == "basic") scheme = kHttpAuthBasic;
-            else if (ToDigestChallenge(challenge, &digest)) scheme = kHttpAuthDigest;
-            if (scheme == 0) continue;
-            if (firstScheme == 0) firstScheme = scheme;
-            schemes |= scheme;
-        }
-    }
-    if (schemes == 0) return false;
-    *supported = schemes;
-    *first = firstScheme;
+    if (!OfferedHttpAuthSchemes(head_.FindAll(proxy ? "Proxy-Authenticate" : "WWW-Authenticate"), supported, first))
+        return false;
     *target = proxy ? kHttpAuthTargetProxy : kHttpAuthTargetServer;
     return true;
 }

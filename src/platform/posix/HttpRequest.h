@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/HttpHandleTable.h"
 #include "platform/Socket.h"
 #include "platform/posix/HttpParser.h"
 #include "platform/posix/HttpSession.h"
@@ -28,32 +29,33 @@ constexpr int kMaxInterimResponses = 8;
 // A request body up to this size goes out in the same send as the head.
 constexpr size_t kCoalescedBodyBytes = 16 * 1024;
 
-class Request {
+class Request final : public RequestBase {
 public:
     Request(std::shared_ptr<Session> session, ServerAddress server, std::string verb, std::string path,
             uint32_t flags);
-    ~Request();
+    ~Request() override;
     Request(const Request&) = delete;
     Request& operator=(const Request&) = delete;
 
-    bool SetCredentials(uint32_t target, uint32_t scheme, const std::string& user, const std::string& password);
-    bool AddHeaders(const std::string& lines, uint32_t modifiers);
-    bool Send(const void* body, uint32_t bodySize, uint32_t totalLength);
-    bool Write(const void* data, uint32_t size, uint32_t* written);
-    bool ReceiveResponse();
-    bool StatusCode(uint32_t* code);
-    bool ContentLength(uint32_t* length);
-    bool Header(const std::string& name, std::string* value);
-    bool AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target);
-    bool DataAvailable(uint32_t* available);
-    bool Read(void* buffer, uint32_t size, uint32_t* read);
+    bool SetCredentials(uint32_t target, uint32_t scheme, const std::string& user,
+                        const std::string& password) override;
+    bool AddHeaders(const std::string& lines, uint32_t modifiers) override;
+    bool Send(const void* body, uint32_t bodySize, uint32_t totalLength) override;
+    bool Write(const void* data, uint32_t size, uint32_t* written) override;
+    bool ReceiveResponse() override;
+    bool StatusCode(uint32_t* code) override;
+    bool ContentLength(uint32_t* length) override;
+    bool Header(const std::string& name, std::string* value) override;
+    bool AuthSchemes(uint32_t* supported, uint32_t* first, uint32_t* target) override;
+    bool DataAvailable(uint32_t* available) override;
+    bool Read(void* buffer, uint32_t size, uint32_t* read) override;
     // Any thread: later operations fail, and one in progress is woken by shutting the socket.
-    void Close();
+    void Close() override;
 
 private:
     enum class State { Created, SendingBody, Sent, ReadingBody, Finished, Failed };
 
-    bool AddHeaderLine(std::string_view line, uint32_t modifiers);
+    bool AddHeaderLine(std::string_view name, std::string_view value, uint32_t modifiers);
     std::string BuildHead();
     bool Transmit();
     bool ReadHead();

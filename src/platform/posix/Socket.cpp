@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 #include "platform/System.h"
 
@@ -39,18 +38,6 @@ void SetNonBlocking(int fd, bool on) {
 }
 
 }  // namespace
-
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
 
 bool TcpSocket::Connect(const std::string& host, uint16_t port, uint32_t timeoutMs) {
     Close();

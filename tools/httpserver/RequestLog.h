@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "camsim/HttpMessage.h"
+#include "httpserver/HttpMessage.h"
 
 namespace camsim {
 

@@ -1,5 +1,5 @@
 // Listener, accept thread and connection threads of the simulator's HTTP server.
-#include "camsim/HttpServer.h"
+#include "httpserver/HttpServer.h"
 
 #include "platform/Sync.h"
 

@@ -1,5 +1,5 @@
 // Bounded, thread-safe request log with waits for tests.
-#include "camsim/RequestLog.h"
+#include "httpserver/RequestLog.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 // Per-connection request loop of the simulator's HTTP server: head parsing, authentication,
 // faults, routing, request bodies as they arrive and responses through the fault rules.
-#include "camsim/HttpConnection.h"
+#include "httpserver/HttpConnection.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,5 +1,6 @@
-// Loopback HTTP/1.1 server of the camera simulator: one thread per connection (bounded), keep-alive,
-// routing by path prefix, authentication, faults on demand and a request log.
+// Loopback HTTP/1.1 server of the camera simulator and the host's live view: one thread per
+// connection (bounded), keep-alive, routing by path prefix, authentication, faults on demand and a
+// request log.
 //
 // Lifetime: Route before Start; Start listens and starts the accept thread; Stop (also run by the
 // destructor) ends the accept thread and every connection thread within about the send time-out.
@@ -16,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "camsim/HttpConnection.h"
+#include "httpserver/HttpConnection.h"
 #include "platform/Socket.h"
 
 namespace camsim {

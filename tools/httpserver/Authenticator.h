@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "camsim/HttpMessage.h"
+#include "httpserver/HttpMessage.h"
 
 namespace camsim {
 

@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "camsim/Authenticator.h"
+#include "httpserver/Authenticator.h"
 #include "camsim/Faults.h"
-#include "camsim/HttpMessage.h"
-#include "camsim/RequestLog.h"
+#include "httpserver/HttpMessage.h"
+#include "httpserver/RequestLog.h"
 #include "platform/Socket.h"
 
 namespace camsim {

@@ -1,5 +1,5 @@
 // Request-head, chunked-body and query parsing for the simulator's HTTP server.
-#include "camsim/HttpMessage.h"
+#include "httpserver/HttpMessage.h"
 
 #include <algorithm>
 #include <cctype>

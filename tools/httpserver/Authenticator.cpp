@@ -1,5 +1,5 @@
 // Basic and Digest verification, challenges and nonces.
-#include "camsim/Authenticator.h"
+#include "httpserver/Authenticator.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
