@@ -41,6 +41,17 @@ if(TARGET quillon_hostlib)
   quillon_windows_test(driver SOURCES ${_driver_sources} LIBS quillon_driver quillon_hostlib)
   quillon_windows_test(io SOURCES IO/DigitalIOTest.cpp LIBS quillon_driver quillon_hostlib)
   target_include_directories(test_driver PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  # The files of these folders that need no simulator in the process.
+  quillon_windows_test(channels SOURCES Channels/JpegMediaParserTest.cpp Channels/SensorSectionTest.cpp
+                       LIBS quillon_driver quillon_hostlib)
+  quillon_windows_test(properties
+    SOURCES Properties/CameraPropertiesExTest.cpp Properties/ProbeRepliesTest.cpp Properties/PtzCapabilitiesTest.cpp
+    LIBS quillon_driver quillon_hostlib)
+  quillon_windows_test(ptz
+    SOURCES PTZ/BasePTZCommTest.cpp PTZ/BasePTZControlTest.cpp PTZ/PTZHandlerTest.cpp PTZ/PtzCapabilityTextTest.cpp
+            PTZ/ScaleConverterTest.cpp
+    LIBS quillon_driver quillon_hostlib)
+  target_compile_definitions(test_ptz PRIVATE QUILLON_TESTS_WITHOUT_XMLLINT)
 endif()
 
 # Against a camera: the Linux build's simulator on 127.0.0.1, started afresh for each test, and the

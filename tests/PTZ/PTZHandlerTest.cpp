@@ -181,7 +181,7 @@ TEST(CMobotixPTZHandlerTest, DeletingTheHandlerStopsEveryCommandThread) {
     for (uint32_t channel = 0; channel < 3; ++channel) ASSERT_NE(nullptr, asHost->GetPTZApiEx(channel));
     const velmora::TSmartPtr<velmora::CXMLPrepositionReader> watch = handler->Storage();
     EXPECT_EQ(5, watch.HolderCount());
-    delete static_cast<velmora::IIPPTZDriver*>(asHost);  // as the driver does: through the virtual destructor
+    delete asHost;  // as the driver does: through the newest interface's virtual destructor
     EXPECT_EQ(1, watch.HolderCount()) << "every list and the handler let go of the file";
 }
 
