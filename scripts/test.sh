@@ -26,7 +26,9 @@ echo "== Windows: quillon.dll, the reference host and the tests cross-built, run
 # otherwise inherit, so that test discovery waits for them).
 export WINEPREFIX="$PWD/build-win64/wine" WINEDEBUG=-all
 unset DISPLAY
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1
+# A fresh prefix leaves wineboot's server running for a moment; a second server would be refused.
+wineserver -w
 wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1
 windows_status=0
