@@ -27,8 +27,9 @@ echo "== Windows: quillon.dll, the reference host and the tests cross-built, run
 export WINEPREFIX="$PWD/build-win64/wine" WINEDEBUG=-all
 unset DISPLAY
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i </dev/null >/dev/null 2>&1
-# A fresh prefix leaves wineboot's server running for a moment; a second server would be refused.
-wineserver -w
+# A fresh prefix leaves wineboot's server running for a moment, and a run cut short may have left a
+# persistent one: a second server would be refused. Wait for the first, end a lasting one.
+timeout 30 wineserver -w || wineserver -k
 wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1
 windows_status=0
