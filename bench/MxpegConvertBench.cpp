@@ -258,8 +258,8 @@ BENCHMARK(BM_LibjpegTranscode)->Apply(Sizes);
 BENCHMARK(BM_LibjpegPixels)->Apply(Sizes);
 
 // One row per size and frame kind: ConvertFrame against the libjpeg-turbo figure its target names
-// (full frames: the coefficient transcode, limit 1.0; partial frames: the re-encode of the full
-// picture, limit 0.2 at 10%), and the other anchors beside it.
+// (full frames: the coefficient transcode, limit 0.40; partial frames: the re-encode of the full
+// picture, limit 0.06 at 10%), and the other anchors beside it.
 std::string Key(const char* function, int w, int h, int share = -1) {
   char key[96];
   if (share < 0)
@@ -285,13 +285,13 @@ void PrintTable(const benchtable::Reporter& r) {
       if (conv == nullptr) continue;
       const bool full = share == 100;
       const auto* anchor = full ? trans : enc;
-      const double limit = full ? 1.0 : (share == 10 && w >= 1280 ? 0.2 : 0.0);
+      const double limit = full ? 0.40 : (share == 10 && w >= 1280 ? 0.06 : 0.0);
       const double ratio = anchor ? conv->cpu / anchor->cpu : 0;
       char size[16], tiles[8], target[24] = "-";
       std::snprintf(size, sizeof size, "%dx%d", w, h);
       std::snprintf(tiles, sizeof tiles, full ? "full" : "%d%%", share);
       if (limit > 0 && anchor)
-        std::snprintf(target, sizeof target, "<=%.1f %s", limit, benchtable::Verdict(ratio, limit, true));
+        std::snprintf(target, sizeof target, "<=%.2f %s", limit, benchtable::Verdict(ratio, limit, true));
       std::printf("%-10s %-6s %9.3f %11.3f %9.3f | %-13s %9.3f %7.3f %-12s | %9.3f %9.3f %9.3f\n", size, tiles,
                   conv->cpu, block ? block->cpu : 0.0, cold ? cold->cpu : 0.0, full ? "lj_transcode" : "lj_encode", anchor ? anchor->cpu : 0.0, ratio,
                   target, dec ? dec->cpu : 0.0, enc ? enc->cpu : 0.0, pix ? pix->cpu : 0.0);
