@@ -346,10 +346,16 @@ void MxPEGScanToJPEGConverter::CodeScan() {
 
 void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
   CodeScan();
-  Send(kSoi, sizeof kSoi);
-  Send(kApp0, sizeof kApp0);
   // Cr gets a table of its own only when it differs from Cb's, so common streams keep two.
   const bool crOwnTable = outputQuant_[2] != outputQuant_[1];
+  const size_t scanBytes = referenceWriter_ ? writer_->Size() : tileCache_.Size();
+  const size_t huffmanBytes = 4 * 5 + kStdDcLuminance.size() + kStdAcLuminance.size() + kStdDcChrominance.size() +
+                              kStdAcChrominance.size();
+  const size_t total = sizeof kSoi + sizeof kApp0 + (crOwnTable ? 3 : 2) * (5 + 64) + 19 + huffmanBytes + sizeof kSos +
+                       scanBytes + sizeof kEoi;
+  receiver_->BeginPicture(static_cast<uint32_t>(total), width, height);
+  Send(kSoi, sizeof kSoi);
+  Send(kApp0, sizeof kApp0);
   for (int t = 0; t < (crOwnTable ? 3 : 2); ++t) {
     const uint8_t header[5] = {0xFF, 0xDB, 0x00, 0x43, static_cast<uint8_t>(t)};
     uint8_t values[64];

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <gtest/gtest.h>
 #include <jpeglib.h>
 
 namespace mxmtest {
@@ -28,9 +29,20 @@ void OutputMessage(j_common_ptr) {}
 
 }  // namespace
 
+void CollectingReceiver::BeginPicture(uint32_t totalBytes, int32_t width, int32_t height) {
+  EXPECT_TRUE(pending.empty()) << "picture announced after its first segment";
+  announcedBytes_ = totalBytes;
+  announcedWidth_ = width;
+  announcedHeight_ = height;
+}
+
 void CollectingReceiver::FrameComplete(int32_t width, int32_t height) {
+  EXPECT_EQ(announcedBytes_, static_cast<int64_t>(pending.size()));
+  EXPECT_EQ(announcedWidth_, width);
+  EXPECT_EQ(announcedHeight_, height);
   pictures.push_back(Picture{pending, width, height});
   pending.clear();
+  announcedBytes_ = -1;
 }
 
 void CollectingReceiver::AppendSegment(const uint8_t* data, uint32_t length) {

@@ -18,14 +18,22 @@ struct Picture {
   int32_t height = 0;
 };
 
+// Checks on every picture that BeginPicture came before its first segment with the exact byte count
+// and the dimensions FrameComplete gives.
 class CollectingReceiver : public mxm::ISegmentedStreamReceiver {
  public:
+  void BeginPicture(uint32_t totalBytes, int32_t width, int32_t height) override;
   void FrameComplete(int32_t width, int32_t height) override;
   void AppendSegment(const uint8_t* data, uint32_t length) override;
 
   std::vector<Picture> pictures;
   std::vector<uint8_t> pending;
   int appendCalls = 0;
+
+ private:
+  int64_t announcedBytes_ = -1;  // -1: no announcement before the first segment
+  int32_t announcedWidth_ = 0;
+  int32_t announcedHeight_ = 0;
 };
 
 struct Decoded {
