@@ -2,7 +2,14 @@
 #include "Channels/HttpChannelBase.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <string_view>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUILLON_SEARCH_SSE2 1
+#endif
 
 #include "Web/CameraRequest.h"
 #include "Web/HttpClient.h"
@@ -16,6 +23,30 @@ constexpr std::string_view kSensorStart = "SECTION SENSORS";
 constexpr std::string_view kSensorEnd = "ENDSECTION SENSORS";
 // The end tag carries the start tag this many bytes in.
 constexpr size_t kEndTagLead = kSensorEnd.size() - kSensorStart.size();
+
+// First occurrence of `needle` (two bytes or more) in `text` from `from` on, npos when none. Every
+// picture is searched whole, and most of its bytes are entropy-coded data: sixteen positions at a time
+// are screened by the needle's first and last byte together, which random bytes rarely match, and only
+// those candidates are compared.
+size_t FindText(std::string_view text, std::string_view needle, size_t from) {
+    const size_t n = needle.size();
+    size_t i = from;
+#ifdef QUILLON_SEARCH_SSE2
+    if (n >= 2) {
+        const __m128i first = _mm_set1_epi8(needle.front()), last = _mm_set1_epi8(needle.back());
+        for (; i + n + 15 <= text.size(); i += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + n - 1));
+            for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+                 mask != 0; mask &= mask - 1) {
+                const size_t at = i + static_cast<size_t>(std::countr_zero(mask));
+                if (std::memcmp(text.data() + at + 1, needle.data() + 1, n - 2) == 0) return at;
+            }
+        }
+    }
+#endif
+    return text.find(needle, i);
+}
 constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
 }  // namespace
 
@@ -123,20 +154,14 @@ int32_t CHttpChannelBase::Run() {
     return 0;
 }
 
-uint32_t CHttpChannelBase::ReadStreamChunk(Web::CHttpClient& client, std::vector<uint8_t>& buffer) {
-    uint32_t available = client.QueryAvailable();
-    if (buffer.size() < available) buffer.resize(available);
-    return client.ReadSome(buffer.data(), static_cast<uint32_t>(buffer.size()));
-}
-
 std::string_view CHttpChannelBase::FindSensorSection(std::string_view text) {
     // Every picture is searched whole: one pass when it holds no block, where two plain searches
     // would read it twice.
-    const size_t start = text.find(kSensorStart);
+    const size_t start = FindText(text, kSensorStart, 0);
     if (start == std::string_view::npos) return {};
     // Every end tag holds a start tag, so none can lie before start - kEndTagLead: searching from
     // there finds the first end tag of the whole text.
-    const size_t end = text.find(kSensorEnd, start >= kEndTagLead ? start - kEndTagLead : 0);
+    const size_t end = FindText(text, kSensorEnd, start >= kEndTagLead ? start - kEndTagLead : 0);
     if (end == std::string_view::npos || start >= end) return {};
     return text.substr(start, end - start);
 }
@@ -154,7 +179,7 @@ void CHttpChannelBase::ProcessSensorText(const char* text, size_t size) {
 bool CHttpChannelBase::OnMediaSample(ipcapture::IMediaSample* sample) {
     if (!sample) return false;
     if (IsStopSignalled()) return false;
-    ProcessSensorText(reinterpret_cast<const char*>(sample->GetData()), sample->GetSize());
+    if (picturesCarrySensorText_) ProcessSensorText(reinterpret_cast<const char*>(sample->GetData()), sample->GetSize());
     if (DeliverSample(sample)) {
         ++picturesDelivered_;
         MarkFrameReceived();

@@ -37,9 +37,6 @@ public:
 
     bool OnMediaSample(ipcapture::IMediaSample* sample) override;
 
-    // Reads the next piece of the live body: asks for the larger of the last read size and what
-    // the connection has available (which blocks up to the request time-out). 0 ends the stream.
-    static uint32_t ReadStreamChunk(Web::CHttpClient& client, std::vector<uint8_t>& buffer);
 
     // Passes the first sensor block in the text to the I/O object.
     void ProcessSensorText(const char* text, size_t size);
@@ -52,7 +49,10 @@ public:
     static constexpr uint32_t kLongRetryMs = 5000;
     static constexpr uint32_t kShortRetries = 3;
     // Read buffer size a stream starts with.
-    static constexpr uint32_t kInitialReadSize = 8096;
+    // What one read of the live body asks for. A read returns what has arrived (waiting up to the
+    // request time-out for the first byte) and lands straight in the parser's buffer; asking for more
+    // than a picture lets a late wake-up take it in one piece.
+    static constexpr uint32_t kStreamReadBytes = 256 * 1024;
 
 protected:
     // Image-control quality: 9/10 of the host's percent in steps of ten, never 0.
@@ -95,6 +95,9 @@ protected:
 
     bool streamError_ = false;
     IAlarmReceiver* sensorSink_;
+    // False where pictures are rebuilt by the driver: they hold no text segment, so the sensor text
+    // is taken from the stream's reads alone.
+    bool picturesCarrySensorText_ = true;
     uint32_t failureCount_ = 0;  // of ShouldReport; never reset
 
 private:

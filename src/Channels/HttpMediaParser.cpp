@@ -1,7 +1,9 @@
 // Multipart JPEG parser.
 #include "Channels/HttpMediaParser.h"
 
+#include <algorithm>
 #include <bit>
+#include <new>
 #include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -51,7 +53,7 @@ CHttpMediaParser::CHttpMediaParser(IDriver* driver, std::string sourceName)
     : driver_(driver), sourceName_(std::move(sourceName)) {}
 
 bool CHttpMediaParser::CheckBufferSize() {
-    if (frame_.size() <= kMaxFrameBytes) return true;
+    if (frameBytes_ <= kMaxFrameBytes) return true;
     const DEVICE_INFO device = driver_->GetDeviceInfo();
     driver_->DebugMessage(kLevelError, "%s(): Frame buffer overflow detected, device %s:%u",
                           "velmora::CHttpMediaParser::CheckBufferSize", device.Address.c_str(),
@@ -59,55 +61,90 @@ bool CHttpMediaParser::CheckBufferSize() {
     return false;
 }
 
-void CHttpMediaParser::DeliverFrame() {
+void CHttpMediaParser::DeliverFrame(const uint8_t* data, size_t size) {
     if (!receiver_ || width_ == 0 || height_ == 0) return;
-    DeliverPicture(driver_, receiver_, frame_.data(), static_cast<uint32_t>(frame_.size()), width_, height_,
-                   sourceName_.c_str());
+    DeliverPicture(driver_, receiver_, data, static_cast<uint32_t>(size), width_, height_, sourceName_.c_str());
 }
 
-void CJpegMediaParser::TryReadPendingSize() {
-    if (pendingSof_ < 0 || frame_.size() < static_cast<size_t>(pendingSof_) + kSofSizeSpan) return;
-    const uint8_t* p = frame_.data() + pendingSof_;
+void CHttpMediaParser::Parse(const uint8_t* data, size_t size) {
+    if (!data || size == 0) return;
+    uint8_t* target = Reserve(size);
+    if (!target) return;
+    std::memcpy(target, data, size);
+    Commit(size);
+}
+
+uint8_t* CHttpMediaParser::Reserve(size_t size) {
+    const size_t keep = FirstNeededByte();
+    // Bytes nobody needs go at once; needed ones move to the front only when the room runs out, so
+    // a picture is moved at most once, and then only the part that arrived before the move.
+    if (keep == fill_ || capacity_ - fill_ < size) {
+        if (keep > 0) {
+            std::memmove(buffer_.get(), buffer_.get() + keep, fill_ - keep);
+            fill_ -= keep;
+            Discard(keep);
+        }
+    }
+    if (capacity_ - fill_ < size) {
+        constexpr size_t kFirstCapacity = 256 * 1024;
+        const size_t wanted = std::max({fill_ + size, capacity_ * 2, kFirstCapacity});
+        std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[wanted]);
+        if (!grown) return nullptr;
+        if (fill_ > 0) std::memcpy(grown.get(), buffer_.get(), fill_);
+        buffer_ = std::move(grown);
+        capacity_ = wanted;
+    }
+    return buffer_.get() + fill_;
+}
+
+size_t CJpegMediaParser::FirstNeededByte() const {
+    size_t keep = inPicture_ ? frameStart_ : scanFrom_;
+    return keep < fill_ ? keep : fill_;
+}
+
+void CJpegMediaParser::Discard(size_t offset) {
+    frameStart_ = frameStart_ > offset ? frameStart_ - offset : 0;
+    scanFrom_ = scanFrom_ > offset ? scanFrom_ - offset : 0;
+    if (pendingSof_ >= 0) pendingSof_ = static_cast<size_t>(pendingSof_) >= offset ? pendingSof_ - static_cast<long>(offset) : -1;
+}
+
+void CJpegMediaParser::TryReadPendingSize(size_t end) {
+    if (pendingSof_ < 0 || end < static_cast<size_t>(pendingSof_) + kSofSizeSpan) return;
+    const uint8_t* p = buffer_.get() + pendingSof_;
     height_ = uint32_t(p[5]) << 8 | p[6];
     width_ = uint32_t(p[7]) << 8 | p[8];
     pendingSof_ = -1;
 }
 
-// markerPos is the offset of the 0xFF in this chunk, -1 when it ended the previous chunk.
-void CJpegMediaParser::OnMarker(uint8_t code, const uint8_t* data, size_t size, long markerPos, size_t& start) {
+// pos is the offset of the marker's 0xFF; chunkStart that of the first byte of this read (pos may lie
+// one before it, when the 0xFF ended the previous read).
+void CJpegMediaParser::OnMarker(uint8_t code, size_t pos, size_t chunkStart) {
     switch (code) {
         case kStartOfImage:
-            frame_.clear();
             inPicture_ = true;
+            frameStart_ = pos;
             pendingSof_ = -1;
-            if (markerPos < 0) {
-                frame_.push_back(kMarker);
-                start = 0;
-            } else {
-                start = static_cast<size_t>(markerPos);
-            }
+            collected_ = 0;
             break;
-        case kEndOfImage: {
-            size_t end = static_cast<size_t>(markerPos + 2);  // through the 0xD9
-            frame_.insert(frame_.end(), data + start, data + end);
-            TryReadPendingSize();
-            if (inPicture_) DeliverFrame();
-            frame_.clear();
+        case kEndOfImage:
+            TryReadPendingSize(pos + 2);
+            if (inPicture_) DeliverFrame(buffer_.get() + frameStart_, pos + 2 - frameStart_);
             inPicture_ = false;
             pendingSof_ = -1;
-            start = 0;
+            // The frame buffer goes on collecting this read from its first byte until the next start
+            // of image drops it: nothing of it reaches a picture, but it counts against the limit.
+            collected_ = fill_ - chunkStart;
+            endInRead_ = true;
             break;
-        }
         case kStartOfFrame:
             if (!inPicture_) break;
-            if (markerPos >= 0 && static_cast<size_t>(markerPos) + kSofSizeSpan <= size) {
-                const uint8_t* p = data + markerPos;
+            if (pos >= chunkStart && pos + kSofSizeSpan <= fill_) {
+                const uint8_t* p = buffer_.get() + pos;
                 height_ = uint32_t(p[5]) << 8 | p[6];
                 width_ = uint32_t(p[7]) << 8 | p[8];
             } else {
-                // The size bytes continue in a later chunk: read them once they are in the frame.
-                long inChunk = markerPos - static_cast<long>(start);
-                pendingSof_ = static_cast<long>(frame_.size()) + inChunk;
+                // The size bytes continue in a later read: take them once they are here.
+                pendingSof_ = static_cast<long>(pos);
             }
             break;
         default:
@@ -115,28 +152,37 @@ void CJpegMediaParser::OnMarker(uint8_t code, const uint8_t* data, size_t size, 
     }
 }
 
-void CJpegMediaParser::Parse(const uint8_t* data, size_t size) {
-    if (!data || size == 0) return;
-    size_t start = 0;
-    if (pendingFF_) {
-        pendingFF_ = false;
-        OnMarker(data[0], data, size, -1, start);
-    }
-    // Every 0xFF is looked at, so 0xFF 0xFF 0xD8 is a start of image at the second 0xFF.
-    ForEachMarkerByte(data, size, [&](size_t pos) {
-        if (pos + 1 >= size) {
-            pendingFF_ = true;
+void CJpegMediaParser::Commit(size_t size) {
+    if (size == 0 || size > capacity_ - fill_) return;
+    const size_t chunkStart = fill_;
+    endInRead_ = false;
+    fill_ += size;
+    const uint8_t* data = buffer_.get();
+    // Every 0xFF is looked at, so 0xFF 0xFF 0xD8 is a start of image at the second 0xFF. A 0xFF that
+    // ends the read is looked at again with the next one.
+    const size_t from = scanFrom_ < chunkStart ? scanFrom_ : chunkStart;
+    scanFrom_ = fill_;
+    ForEachMarkerByte(data + from, fill_ - from, [&](size_t at) {
+        const size_t pos = from + at;
+        if (pos + 1 >= fill_) {
+            scanFrom_ = pos;
             return false;
         }
-        OnMarker(data[pos + 1], data, size, static_cast<long>(pos), start);
+        OnMarker(data[pos + 1], pos, chunkStart);
         return true;
     });
-    if (start < size) frame_.insert(frame_.end(), data + start, data + size);
-    TryReadPendingSize();
+    if (inPicture_) {
+        frameBytes_ = fill_ - frameStart_;
+    } else {
+        if (!endInRead_) collected_ += size;  // between pictures a read is collected whole
+        frameBytes_ = collected_;
+    }
+    TryReadPendingSize(fill_);
     if (!CheckBufferSize()) {
         inPicture_ = false;
         pendingSof_ = -1;
-        frame_.clear();
+        collected_ = 0;
+        frameBytes_ = 0;
     }
 }
 

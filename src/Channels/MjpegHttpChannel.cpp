@@ -1,7 +1,6 @@
 // Motion-JPEG channel.
 #include "Channels/MjpegHttpChannel.h"
 
-#include <vector>
 
 #include "Web/HttpClient.h"
 #include "Web/TextUtils.h"
@@ -31,17 +30,18 @@ bool CMjpegHttpChannel::StreamVideo() {
     const DEVICE_INFO device = driver_->GetDeviceInfo();
     Web::CHttpClient client(device, kHttpAgent);
     ActiveClient active(*this, client);
-    std::vector<uint8_t> buffer(kInitialReadSize, 0);
     // A failed request shows at the first read.
     client.SendRequest("GET", path);
     PictureWatch watch(*this);
+    // Reads land in the parser's own buffer, where the pictures are cut out: no copy in between.
     for (;;) {
         if (IsStopSignalled()) return !streamError_;
         if (streamError_ || watch.Overdue()) return false;
-        uint32_t got = ReadStreamChunk(client, buffer);
+        uint8_t* target = parser_.Reserve(kStreamReadBytes);
+        if (!target) return false;
+        const uint32_t got = client.ReadSome(target, kStreamReadBytes);
         if (got == 0) return false;
-        buffer.resize(got);
-        parser_.Parse(buffer.data(), got);
+        parser_.Commit(got);
     }
 }
 

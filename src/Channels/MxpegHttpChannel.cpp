@@ -1,6 +1,7 @@
 // MxPEG channel.
 #include "Channels/MxpegHttpChannel.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "Web/ShouldReport.h"
@@ -16,7 +17,9 @@ constexpr uint32_t kStatusOk = 200;
 
 CMxpegHttpChannel::CMxpegHttpChannel(uint32_t channel, IDriver* driver, ipcapture::IVideoSink* sink,
                                      IAlarmReceiver* sensors)
-    : CHttpChannelBase(channel, driver, sink, sensors) {}
+    : CHttpChannelBase(channel, driver, sink, sensors) {
+    picturesCarrySensorText_ = false;
+}
 
 CMxpegHttpChannel::~CMxpegHttpChannel() { Stop(); }
 
@@ -45,19 +48,28 @@ bool CMxpegHttpChannel::StreamVideo() {
         return false;
     }
     picture_.clear();
-    std::vector<uint8_t> buffer(kInitialReadSize, 0);
+    announced_ = 0;
+    sample_.Abandon();
     PictureWatch watch(*this);
     uint32_t refusedSeen = 0;
+    // Reads land in the parser's frame buffer, behind its fill level: no copy in between.
     for (;;) {
         if (IsStopSignalled()) return !streamError_;
         if (streamError_ || watch.Overdue()) return false;
-        uint32_t got = ReadStreamChunk(client, buffer);
-        if (!buffer.empty()) ProcessSensorText(reinterpret_cast<const char*>(buffer.data()), buffer.size());
+        // A frame the parser has no room left for would leave the channel connected and silent:
+        // end the stream so the reconnect loop starts a fresh parser.
+        const uint32_t room = parser->FreeSpace();
+        if (room == 0) return false;
+        const uint32_t fill = parser->BufferFill();
+        uint8_t* target = parser->FrameBuffer() + fill;
+        const uint32_t got = client.ReadSome(target, std::min(kStreamReadBytes, room));
         if (got == 0) return false;
-        buffer.resize(got);
-        // A stream the parser gave up on, or bytes it had no room for, would leave the channel
-        // connected and silent: end the stream so the reconnect loop starts a fresh parser.
-        if (!parser->Feed(buffer.data(), got) || parser->IsDiscarding()) return false;
+        // Sensor text rides in the stream's own segments: every read is searched as it arrives.
+        ProcessSensorText(reinterpret_cast<const char*>(target), got);
+        parser->AdvanceFill(got);
+        parser->ProcessBytes(fill, got);
+        // A stream the parser gave up on cannot yield pictures again.
+        if (parser->IsDiscarding()) return false;
         // Frames in a chroma sampling the converter cannot rebuild give no picture: say so, throttled.
         for (const uint32_t refused = parser->Converter().UnsupportedSamplingFrames(); refusedSeen < refused; ++refusedSeen) {
             if (!ShouldReport(samplingFailures_)) continue;
@@ -70,12 +82,31 @@ bool CMxpegHttpChannel::StreamVideo() {
     }
 }
 
+void CMxpegHttpChannel::BeginPicture(uint32_t totalBytes, int32_t width, int32_t height) {
+    picture_.clear();
+    announced_ = totalBytes;
+    // A picture of 0 bytes is none; a host that gives no sample gets none of this picture either.
+    if (totalBytes == 0 || !sample_.Begin(driver_, totalBytes, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                          kDriverName))
+        sample_.Abandon();
+}
+
 void CMxpegHttpChannel::AppendSegment(const uint8_t* data, uint32_t length) {
     if (length == 0 || !data) return;
+    if (announced_ != 0) {
+        sample_.Append(data, length);
+        return;
+    }
     picture_.insert(picture_.end(), data, data + length);
 }
 
 void CMxpegHttpChannel::FrameComplete(int32_t width, int32_t height) {
+    if (announced_ != 0) {
+        announced_ = 0;
+        if (sample_.Filled() != 0) sample_.Deliver(this);
+        sample_.Abandon();
+        return;
+    }
     if (picture_.empty()) return;
     DeliverPicture(driver_, this, picture_.data(), static_cast<uint32_t>(picture_.size()),
                    static_cast<uint32_t>(width), static_cast<uint32_t>(height), kDriverName);

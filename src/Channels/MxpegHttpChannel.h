@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Channels/HttpChannelBase.h"
+#include "Channels/MediaReceiver.h"
 #include "mxm/ISegmentedStreamReceiver.h"
 
 namespace velmora {
@@ -17,10 +18,15 @@ public:
     bool SetParameters() override;
     bool StreamVideo() override;
 
+    void BeginPicture(uint32_t totalBytes, int32_t width, int32_t height) override;
     void FrameComplete(int32_t width, int32_t height) override;
     void AppendSegment(const uint8_t* data, uint32_t length) override;
 
 private:
+    // The converter announces each picture's size first: its segments go straight into the host's
+    // sample. Without an announcement they are collected in picture_ and copied over at the end.
+    PictureSample sample_;
+    uint32_t announced_ = 0;
     std::vector<uint8_t> picture_;
     uint32_t samplingFailures_ = 0;  // throttle of the message on frames in a sampling not converted
 };

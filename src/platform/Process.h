@@ -23,6 +23,9 @@ public:
     // Asks the child to end, waits up to graceMs, then forces it; true once it has ended.
     bool Stop(uint32_t graceMs);
     int ExitCode() const { return exitCode_; }
+    // CPU time the running child has used so far, all its threads, in nanoseconds; false when it
+    // has ended or the clock cannot be read. For benchmarks that set a program beside the module.
+    bool CpuTimeNs(uint64_t* ns) const;
 
 private:
     long pid_ = -1;

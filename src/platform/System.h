@@ -67,6 +67,8 @@ bool ProcessCpuTimeNs(uint64_t* userNs, uint64_t* systemNs);
 bool CurrentThreadCpuTimeNs(uint64_t* ns);
 // The system's number of the calling thread, as ThreadCpuTimes reports it.
 uint64_t CurrentSystemThreadId();
+// The system's number of this process (what a profiler attaches to).
+uint64_t CurrentProcessId();
 struct ThreadCpuTime {
     uint64_t systemId = 0;  // the system's thread number
     uint64_t cpuNs = 0;     // CPU time used so far

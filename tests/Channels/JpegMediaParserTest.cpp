@@ -1,7 +1,10 @@
 // Multipart JPEG parser: pictures cut at their markers whatever the read chunks look like.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -157,6 +160,36 @@ TEST_F(ParserFixture, EverySplitPositionDeliversTheSamePictureOnce) {
         EXPECT_EQ(r.pictures[0].height, 960u) << "split at " << split;
         EXPECT_EQ(r.pictures[1].width, 800u) << "split at " << split;
     }
+}
+
+// Reads landing in the parser's own buffer, as the channel reads: pieces of any size (a read may fill
+// less than it reserved), pictures from tiny to larger than the first buffer, so the open picture is
+// moved and the buffer grows on the way. Every picture arrives once, byte for byte, with its size.
+TEST_F(ParserFixture, ReadsIntoTheParserInRandomPiecesDeliverEveryPictureExactly) {
+    std::mt19937 rng(20261209);
+    std::vector<std::vector<uint8_t>> pictures;
+    std::vector<uint8_t> stream;
+    for (int i = 0; i < 60; ++i) {
+        const size_t payload = i % 10 == 9 ? 300000 + rng() % 200000 : rng() % 90000;
+        pictures.push_back(Picture(uint16_t(100 + i), uint16_t(50 + i), payload));
+        auto part = Part(pictures.back());
+        stream.insert(stream.end(), part.begin(), part.end());
+    }
+    for (size_t at = 0; at < stream.size();) {
+        const size_t reserved = 1 + rng() % 300000;
+        uint8_t* target = parser.Reserve(reserved);
+        ASSERT_NE(target, nullptr);
+        const size_t got = std::min<size_t>({reserved, 1 + rng() % reserved, stream.size() - at});
+        std::memcpy(target, stream.data() + at, got);
+        parser.Commit(got);
+        at += got;
+    }
+    ASSERT_EQ(receiver.pictures.size(), pictures.size());
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        EXPECT_TRUE(receiver.pictures[i].bytes == pictures[i]) << "picture " << i;
+        EXPECT_EQ(receiver.pictures[i].width, 100u + i);
+    }
+    EXPECT_TRUE(driver.messages.empty());
 }
 
 TEST_F(ParserFixture, ByteByByteStreamDeliversEveryPicture) {

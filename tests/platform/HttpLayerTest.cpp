@@ -294,6 +294,57 @@ TEST(CHttpLayerTest, BrokenBodiesGiveShortReadsThenFailure) {
     }
 }
 
+// A live stream reads in large pieces without asking what is available first; the POSIX backend then
+// receives straight into the caller's buffer. Whatever the path, the bytes and the ending are those of
+// the buffered reads: the whole body and a reusable connection, or the bytes that came and a failure.
+TEST(CHttpLayerTest, LargeReadsWithoutAskingFirstKeepBytesAndEndings) {
+    const std::string big(200000, 'b');
+    std::string pattern(150000, '\0');
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i * 7 + i / 251);
+    struct Row {
+        const char* what;
+        ScriptStep step;
+        std::string delivered;
+        bool ends;       // the body ends cleanly
+        bool reusable;   // and its connection carries the next request
+    } rows[] = {
+        {"length", {HttpReply(200, big)}, big, true, true},
+        {"length, binary", {HttpReply(200, pattern)}, pattern, true, true},
+        {"until close", {"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + big, 0, true}, big, true, false},
+        {"chunked", {HttpChunkedReply(200, {big, "tail"})}, big + "tail", true, true},
+        {"close before the length", {"HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n" + big, 0, true}, big, false, false},
+        {"stall before the length", {"HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n" + big, 0, false, false, true}, big,
+         false, false},
+    };
+    for (const Row& row : rows) {
+        ScriptedServer server;
+        server.Add(row.step);
+        server.Add(HttpReply(200, "next"));
+        Client c(server.Port(), kShortTimeoutMs);
+        Handle r(c.Open());
+        ASSERT_TRUE(HttpSendRequest(r.get(), nullptr, 0, 0)) << row.what;
+        ASSERT_TRUE(HttpReceiveResponse(r.get())) << row.what;
+        std::string body;
+        std::vector<char> piece(64 * 1024);
+        bool ended = false;
+        for (int guard = 0; guard < 100000; ++guard) {
+            uint32_t got = 0;
+            if (!HttpReadData(r.get(), piece.data(), static_cast<uint32_t>(piece.size()), &got)) break;
+            if (got == 0) {
+                ended = true;
+                break;
+            }
+            body.append(piece.data(), got);
+        }
+        EXPECT_EQ(body.size(), row.delivered.size()) << row.what;
+        EXPECT_TRUE(body == row.delivered) << row.what;
+        EXPECT_EQ(ended, row.ends) << row.what;
+        if (!row.reusable) continue;
+        EXPECT_EQ(Get(c, "/next"), "next") << row.what;
+        EXPECT_EQ(server.ConnectionCount(), 1) << row.what;
+    }
+}
+
 TEST(CHttpLayerTest, SilentServerEndsInReceiveTimeout) {
     ScriptedServer server;
     ScriptStep silent;

@@ -401,6 +401,9 @@ bool Request::Read(void* buffer, uint32_t size, uint32_t* read) {
     *read = 0;
     if (size == 0) return true;
     if (!buffer) return false;
+    bool handled = false;
+    const bool ok = ReadDirect(buffer, size, read, &handled);
+    if (handled) return ok;
     uint32_t available = 0;
     if (!DataAvailable(&available)) return false;
     std::lock_guard<std::mutex> op(opMutex_);
@@ -417,6 +420,33 @@ bool Request::Read(void* buffer, uint32_t size, uint32_t* read) {
         begin_ += chunked_.Parse(buffer_.data() + begin_, end_ - begin_);
     if (BodyComplete()) FinishBody();
     return true;
+}
+
+// A large read of a plain body with nothing buffered goes from the socket straight into the caller's
+// buffer, so the bytes of a long body (a live stream) are copied once, by the kernel. Same outcomes as
+// the buffered path: what has arrived (waiting up to the receive time-out), the end of an until-close
+// body, a failure for a time-out, an abort or a close before the declared length.
+bool Request::ReadDirect(void* buffer, uint32_t size, uint32_t* read, bool* handled) {
+    std::lock_guard<std::mutex> op(opMutex_);
+    const bool plain = framing_.kind == BodyKind::UntilClose || (framing_.kind == BodyKind::Length && remaining_ > 0);
+    if (closed_ || state_ != State::ReadingBody || !plain || begin_ != end_ || size < kDirectReadBytes) return false;
+    *handled = true;
+    size_t want = size;
+    if (framing_.kind == BodyKind::Length) want = static_cast<size_t>(std::min<uint64_t>(want, remaining_));
+    const long n = socket_.Receive(buffer, want, session_->GetTimeouts().receiveMs);
+    if (closed_) return Fail();  // woken by an abort: not an end of body
+    if (n > 0) {
+        responseBytes_ += static_cast<uint64_t>(n);
+        if (framing_.kind == BodyKind::Length) remaining_ -= static_cast<uint64_t>(n);
+        *read = static_cast<uint32_t>(n);
+        if (BodyComplete()) FinishBody();
+        return true;
+    }
+    if (n == 0 && framing_.kind == BodyKind::UntilClose) {
+        FinishBody();
+        return true;
+    }
+    return Fail();  // time-out, error, or close before the declared end
 }
 
 }  // namespace velmora::platform::http

@@ -24,6 +24,8 @@ namespace velmora::platform::http {
 // Bytes received per read into the request's buffer, and the buffer (a head plus one read).
 constexpr size_t kReceiveChunkBytes = 64 * 1024;
 constexpr size_t kReceiveBufferBytes = kMaxHeaderBlockBytes + kReceiveChunkBytes;
+// Reads at least this large bypass the request's buffer when it is empty.
+constexpr size_t kDirectReadBytes = 16 * 1024;
 // Interim (1xx) responses skipped before the final one.
 constexpr int kMaxInterimResponses = 8;
 // A request body up to this size goes out in the same send as the head.
@@ -66,6 +68,8 @@ private:
     void FinishBody();
     void TryFinishFromBuffer();
     long ReceiveMore();
+    // Read past the buffer; *handled false when the buffered path must serve the call.
+    bool ReadDirect(void* buffer, uint32_t size, uint32_t* read, bool* handled);
     bool Fail();
     bool AttachSocket(TcpSocket socket, bool reused);
     void DropSocket(bool reusable);

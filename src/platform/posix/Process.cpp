@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "platform/Sync.h"
@@ -69,6 +70,15 @@ bool ChildProcess::Stop(uint32_t graceMs) {
     if (Wait(graceMs)) return true;
     kill(static_cast<pid_t>(pid_), SIGKILL);
     return Wait(graceMs);
+}
+
+bool ChildProcess::CpuTimeNs(uint64_t* ns) const {
+    clockid_t clock;
+    timespec t{};
+    if (pid_ <= 0 || clock_getcpuclockid(static_cast<pid_t>(pid_), &clock) != 0 || clock_gettime(clock, &t) != 0)
+        return false;
+    *ns = static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+    return true;
 }
 
 }  // namespace velmora::platform

@@ -159,6 +159,7 @@ bool CurrentThreadCpuTimeNs(uint64_t* ns) {
 }
 
 uint64_t CurrentSystemThreadId() { return static_cast<uint64_t>(syscall(SYS_gettid)); }
+uint64_t CurrentProcessId() { return static_cast<uint64_t>(::getpid()); }
 
 bool ThreadCpuTimes(std::vector<ThreadCpuTime>* threads) {
     if (!threads) return false;

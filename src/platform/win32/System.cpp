@@ -177,6 +177,7 @@ bool CurrentThreadCpuTimeNs(uint64_t* ns) {
 }
 
 uint64_t CurrentSystemThreadId() { return GetCurrentThreadId(); }
+uint64_t CurrentProcessId() { return GetCurrentProcessId(); }
 
 bool ThreadCpuTimes(std::vector<ThreadCpuTime>* threads) {
     if (!threads) return false;
