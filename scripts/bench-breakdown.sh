@@ -16,7 +16,7 @@ while [ $# -gt 0 ] && { [ "$1" = mjpeg ] || [ "$1" = mxpeg ]; }; do types+=("$1"
 cameras="${1:-4}"
 seconds="${2:-10}"
 build=build-bench
-command -v perf >/dev/null || { echo "perf is missing: apt-get install linux-perf" >&2; exit 1; }
+./scripts/install-missing.sh bench-breakdown linux-perf
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BENCH=ON -DQUILLON_TESTS=OFF >/dev/null
 ninja -C "$build" bench_capturecpubench quillon >/dev/null
