@@ -2,15 +2,9 @@
 #include "Channels/HttpChannelBase.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define QUILLON_SEARCH_SSE2 1
-#endif
-
+#include "Channels/ByteScan.h"
 #include "Web/CameraRequest.h"
 #include "Web/HttpClient.h"
 #include "platform/System.h"
@@ -23,30 +17,6 @@ constexpr std::string_view kSensorStart = "SECTION SENSORS";
 constexpr std::string_view kSensorEnd = "ENDSECTION SENSORS";
 // The end tag carries the start tag this many bytes in.
 constexpr size_t kEndTagLead = kSensorEnd.size() - kSensorStart.size();
-
-// First occurrence of `needle` (two bytes or more) in `text` from `from` on, npos when none. Every
-// picture is searched whole, and most of its bytes are entropy-coded data: sixteen positions at a time
-// are screened by the needle's first and last byte together, which random bytes rarely match, and only
-// those candidates are compared.
-size_t FindText(std::string_view text, std::string_view needle, size_t from) {
-    const size_t n = needle.size();
-    size_t i = from;
-#ifdef QUILLON_SEARCH_SSE2
-    if (n >= 2) {
-        const __m128i first = _mm_set1_epi8(needle.front()), last = _mm_set1_epi8(needle.back());
-        for (; i + n + 15 <= text.size(); i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + n - 1));
-            for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
-                 mask != 0; mask &= mask - 1) {
-                const size_t at = i + static_cast<size_t>(std::countr_zero(mask));
-                if (std::memcmp(text.data() + at + 1, needle.data() + 1, n - 2) == 0) return at;
-            }
-        }
-    }
-#endif
-    return text.find(needle, i);
-}
 constexpr const char* kStoreConfigPath = "/admin/rcontrol?action=storeconfig";
 }  // namespace
 

@@ -2,51 +2,19 @@
 #include "Channels/HttpMediaParser.h"
 
 #include <algorithm>
-#include <bit>
-#include <new>
 #include <cstring>
+#include <new>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define QUILLON_SCAN_SSE2 1
-#endif
+#include "Channels/ByteScan.h"
 
 namespace velmora {
 
 namespace {
-constexpr uint8_t kMarker = 0xFF;
 constexpr uint8_t kStartOfImage = 0xD8;
 constexpr uint8_t kEndOfImage = 0xD9;
 constexpr uint8_t kStartOfFrame = 0xC0;
 // Bytes from the 0xFF of a start-of-frame marker through the width.
 constexpr size_t kSofSizeSpan = 9;
-
-// Calls visit(pos) for every 0xFF byte of data, in order, until it returns false. Entropy-coded data
-// holds a stuffed 0xFF every few hundred bytes, so a library search restarted after each one spends
-// most of its time starting; 64-byte blocks with a bit mask of their 0xFF bytes do not restart.
-template <class Visit>
-inline void ForEachMarkerByte(const uint8_t* data, size_t size, Visit&& visit) {
-    size_t i = 0;
-#ifdef QUILLON_SCAN_SSE2
-    const __m128i ff = _mm_set1_epi8(static_cast<char>(kMarker));
-    for (; i + 64 <= size; i += 64) {
-        const __m128i* block = reinterpret_cast<const __m128i*>(data + i);
-        const uint64_t m0 = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(block), ff)));
-        const uint64_t m1 = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(block + 1), ff)));
-        const uint64_t m2 = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(block + 2), ff)));
-        const uint64_t m3 = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(block + 3), ff)));
-        for (uint64_t mask = m0 | m1 << 16 | m2 << 32 | m3 << 48; mask != 0; mask &= mask - 1)
-            if (!visit(i + static_cast<size_t>(std::countr_zero(mask)))) return;
-    }
-#endif
-    while (i < size) {
-        const void* hit = std::memchr(data + i, kMarker, size - i);
-        if (!hit) return;
-        const size_t pos = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
-        if (!visit(pos)) return;
-        i = pos + 1;
-    }
-}
 }  // namespace
 
 CHttpMediaParser::CHttpMediaParser(IDriver* driver, std::string sourceName)

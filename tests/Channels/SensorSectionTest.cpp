@@ -1,11 +1,14 @@
 // The sensor-section search against the plain rule it must keep: first start tag and first end tag,
-// each searched from the beginning of the text, used only when the start tag comes first.
+// each searched from the beginning of the text, used only when the start tag comes first. And the
+// vector marker scan the multipart parser uses against its plain rule.
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 #include <string>
 #include <string_view>
 
+#include "Channels/ByteScan.h"
 #include "Channels/HttpChannelBase.h"
 
 namespace {
@@ -62,6 +65,28 @@ TEST(SensorSectionTest, RandomTextsWithScatteredTagsMatchThePlainRule) {
     }
     // The generator must produce plenty of texts that hold a section, or the comparison says little.
     EXPECT_GT(found, 500u);
+}
+
+// Every 0xFF not followed by 0x00 (and one in the last byte), in order, whatever the buffer's length,
+// the density of 0xFF and 0x00 bytes, the starting offset and how few offsets fit one call.
+TEST(SensorSectionTest, MarkerScanGivesExactlyThePlainRulesOffsets) {
+    std::mt19937 rng(20261209);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> data(rng() % 300);
+        const unsigned density = 2 + rng() % 60;
+        for (uint8_t& b : data) b = rng() % density == 0 ? 0xFF : rng() % density == 0 ? 0x00 : static_cast<uint8_t>(rng());
+        const size_t from = data.empty() ? 0 : rng() % data.size();
+        std::vector<uint32_t> expected;
+        for (size_t i = from; i < data.size(); ++i)
+            if (data[i] == 0xFF && !(i + 1 < data.size() && data[i + 1] == 0x00)) expected.push_back(static_cast<uint32_t>(i));
+        const size_t batch = 1 + rng() % 70;
+        std::vector<uint32_t> got, out(batch);
+        for (size_t at = from, calls = 0; at < data.size() && calls < 100000; ++calls) {
+            const size_t n = velmora::FindMarkerBytes(data.data(), data.size(), at, out.data(), batch, &at);
+            got.insert(got.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+        ASSERT_EQ(got, expected) << "round " << round << ", batch " << batch;
+    }
 }
 
 }  // namespace
