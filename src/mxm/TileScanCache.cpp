@@ -6,6 +6,11 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUILLON_STUFF_SSE2 1
+#endif
+
 namespace mxm {
 namespace {
 
@@ -26,35 +31,50 @@ constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25,
                                  35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                                  58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// Stuffs one word into bytes: each 0xFF byte is followed by 0x00 so that no marker appears inside the
-// entropy-coded data. Eight bytes in one go unless one of them is 0xFF (a zero byte of ~w).
-inline uint8_t* StuffWord(uint64_t w, uint8_t* p) {
-  const uint64_t inverted = ~w;
-  if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-    uint64_t bytes = w;  // most significant byte first in memory: compilers make this one byte swap
-    if constexpr (std::endian::native == std::endian::little) {
-      bytes = ((bytes & 0x00FF00FF00FF00FFull) << 8) | ((bytes >> 8) & 0x00FF00FF00FF00FFull);
-      bytes = ((bytes & 0x0000FFFF0000FFFFull) << 16) | ((bytes >> 16) & 0x0000FFFF0000FFFFull);
-      bytes = (bytes << 32) | (bytes >> 32);
-    }
-    std::memcpy(p, &bytes, sizeof bytes);
-    return p + 8;
+// Most significant byte first in memory, as the scan's bytes go out; compilers make this one byte swap.
+inline uint64_t BigEndian(uint64_t w) {
+  if constexpr (std::endian::native == std::endian::little) {
+    w = ((w & 0x00FF00FF00FF00FFull) << 8) | ((w >> 8) & 0x00FF00FF00FF00FFull);
+    w = ((w & 0x0000FFFF0000FFFFull) << 16) | ((w >> 16) & 0x0000FFFF0000FFFFull);
+    w = (w << 32) | (w >> 32);
   }
-  for (int b = 0; b < 8; ++b) {
-    const uint8_t v = static_cast<uint8_t>(w >> (56 - 8 * b));
-    *p++ = v;
-    if (v == 0xFF) *p++ = 0x00;
+  return w;
+}
+
+// The 64 bits of p[0..7], p[0]'s first.
+inline uint64_t LoadBits(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return BigEndian(v);
+}
+
+// True when one of the eight bytes of w is 0xFF (a zero byte of ~w).
+inline bool HasFF(uint64_t w) {
+  const uint64_t inverted = ~w;
+  return ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
+}
+
+// Copies n bytes, each 0xFF followed by 0x00 so that no marker appears inside the entropy-coded data.
+inline uint8_t* StuffBytes(const uint8_t* from, size_t n, uint8_t* p) {
+  for (size_t i = 0; i < n; ++i) {
+    *p++ = from[i];
+    if (from[i] == 0xFF) *p++ = 0x00;
   }
   return p;
 }
 
-// The picture's scan, written twice as it goes: unstuffed in whole words (most significant bit first;
-// the next picture copies runs of it at any bit offset) and stuffed into the output bytes. The DC
-// codes and kept pieces of each tile, or runs of the previous picture's scan. Same pending-bit
-// invariant as BitWordWriter. The caller sizes both buffers (Assemble's bound).
-class ScanWords {
+// The first n bits (1..56) from bit `offset` of p; reads 8 bytes from the one holding that bit.
+inline uint64_t TakeBits(const uint8_t* p, uint64_t offset, int n) {
+  return (LoadBits(p + offset / 8) << (offset % 8)) >> (64 - n);
+}
+
+// The picture's scan, written twice as it goes: unstuffed (the bit string as bytes, first bit in the
+// top of the first byte; the next picture copies runs of it from any bit offset) and stuffed into the
+// output bytes. The DC codes and kept pieces of each tile, or runs of the previous picture's scan.
+// Same pending-bit invariant as BitWordWriter. The caller sizes both buffers (Assemble's bound).
+class ScanWriter {
  public:
-  ScanWords(uint64_t* out, uint8_t* bytes) : out_(out), start_(out), bytes_(bytes) {}
+  ScanWriter(uint8_t* plain, uint8_t* stuffed) : plain_(plain), start_(plain), stuffed_(stuffed) {}
   void Put(uint64_t value, int n) {  // n in 1..63, value < 2^n
     if (n < free_) {
       acc_ = (acc_ << n) | value;
@@ -80,44 +100,138 @@ class ScanWords {
     for (uint32_t i = 0; i < whole; ++i) PutWord(words[i]);
     if (rest != 0) Put(words[whole] >> (64 - rest), static_cast<int>(rest));
   }
-  // `bits` bits from bit `offset` of `words`; reads one word past the last bit taken, so the source
-  // holds a spare word at its end.
-  void AppendFrom(const uint64_t* words, uint64_t offset, uint64_t bits) {
-    const uint64_t* w = words + offset / 64;
-    const int shift = static_cast<int>(offset % 64);
-    auto load = [&](size_t i) { return shift == 0 ? w[i] : (w[i] << shift) | (w[i + 1] >> (64 - shift)); };
-    size_t i = 0;
-    for (; bits >= 64; bits -= 64) PutWord(load(i++));
-    if (bits != 0) Put(load(i) >> (64 - bits), static_cast<int>(bits));
+  // `bits` bits from bit `offset` of the unstuffed bytes `from`, which hold 8 readable bytes beyond
+  // the one with the last bit taken. Long runs go byte for byte once the output reaches a byte
+  // boundary: shifted into place when the source sits at another bit of its byte, copied as they
+  // are when not (a run whose tiles moved by whole bytes).
+  void AppendFrom(const uint8_t* from, uint64_t offset, uint64_t bits) {
+    if (bits >= kBulkBits) {
+      const int lead = free_ % 8;  // bits still missing to a byte boundary of the output
+      if (lead != 0) {
+        Put(TakeBits(from, offset, lead), lead);
+        offset += static_cast<uint64_t>(lead);
+        bits -= static_cast<uint64_t>(lead);
+      }
+      FlushBytes();
+      const size_t n = static_cast<size_t>(bits / 8);
+      CopyBytes(from + offset / 8, static_cast<int>(offset % 8), n);
+      offset += uint64_t{n} * 8;
+      bits %= 8;
+    }
+    for (; bits >= 56; bits -= 56, offset += 56) Put(TakeBits(from, offset, 56), 56);
+    if (bits != 0) Put(TakeBits(from, offset, static_cast<int>(bits)), static_cast<int>(bits));
   }
-  uint64_t BitPosition() const { return static_cast<uint64_t>(out_ - start_) * 64 + static_cast<uint64_t>(64 - free_); }
-  // Writes the pending bits as a last word padded with zeros, and a spare word; the output bytes get
-  // them padded with 1-bits to a byte boundary. Returns the end of the output bytes.
+  uint64_t BitPosition() const {
+    return static_cast<uint64_t>(plain_ - start_) * 8 + static_cast<uint64_t>(64 - free_);
+  }
+  // Writes the pending bits as a last byte padded with zeros, and kSpareBytes zero bytes (room to
+  // read beyond the last bit); the output bytes get them padded with 1-bits to a byte boundary.
+  // Returns the end of the output bytes.
   uint8_t* Close() {
     const int pending = 64 - free_;
     const uint64_t last = pending != 0 ? acc_ << free_ : 0;
-    out_[0] = last;
-    out_[1] = 0;
+    const uint64_t bytes = BigEndian(last);
+    std::memcpy(plain_, &bytes, sizeof bytes);
+    std::memset(plain_ + (pending + 7) / 8, 0, kSpareBytes);
     if (pending != 0) {
       const uint64_t padded = last | (~uint64_t{0} >> pending);  // 1-bits after the last bit
       for (int b = 0; b < (pending + 7) / 8; ++b) {
         const uint8_t v = static_cast<uint8_t>(padded >> (56 - 8 * b));
-        *bytes_++ = v;
-        if (v == 0xFF) *bytes_++ = 0x00;
+        *stuffed_++ = v;
+        if (v == 0xFF) *stuffed_++ = 0x00;
       }
     }
-    return bytes_;
+    return stuffed_;
   }
+
+  static constexpr size_t kSpareBytes = 16;
 
  private:
+  // Below this a run goes through the accumulator 56 bits at a time.
+  static constexpr uint64_t kBulkBits = 128;
+
   void Emit(uint64_t w) {
-    *out_++ = w;
-    bytes_ = StuffWord(w, bytes_);
+    const uint64_t bytes = BigEndian(w);
+    std::memcpy(plain_, &bytes, sizeof bytes);
+    plain_ += 8;
+    if (!HasFF(w)) {
+      std::memcpy(stuffed_, &bytes, sizeof bytes);
+      stuffed_ += 8;
+    } else {
+      stuffed_ = StuffBytes(plain_ - 8, 8, stuffed_);
+    }
+  }
+  // Writes out the pending bits, a whole number of bytes.
+  void FlushBytes() {
+    const int pending = 64 - free_;
+    if (pending == 0) return;
+    const uint64_t w = acc_ << free_;
+    const uint64_t bytes = BigEndian(w);
+    const size_t n = static_cast<size_t>(pending / 8);
+    std::memcpy(plain_, &bytes, sizeof bytes);  // the bytes beyond n are written over later
+    if (!HasFF(w)) {
+      std::memcpy(stuffed_, &bytes, sizeof bytes);
+      stuffed_ += n;
+    } else {
+      stuffed_ = StuffBytes(plain_, n, stuffed_);
+    }
+    plain_ += n;
+    acc_ = 0;
+    free_ = 64;
+  }
+  // n whole bytes from `from`, each taken from bit `shift` (0..7) of its byte on; the output is at a
+  // byte boundary with nothing pending. Reads from[n] too.
+  void CopyBytes(const uint8_t* from, int shift, size_t n) {
+    uint8_t* plain = plain_;
+    uint8_t* stuffed = stuffed_;
+    size_t i = 0;
+#ifdef QUILLON_STUFF_SSE2
+    // Sixteen bytes at a time: a byte's upper part comes from its own byte shifted up, its lower part
+    // from the next byte shifted down (16-bit shifts, the bits that cross into the other byte masked).
+    const __m128i ff = _mm_set1_epi8(static_cast<char>(0xFF));
+    const __m128i up = _mm_cvtsi32_si128(shift), down = _mm_cvtsi32_si128(8 - shift);
+    const __m128i upper = _mm_set1_epi8(static_cast<char>(0xFF << shift));
+    const __m128i lower = _mm_set1_epi8(static_cast<char>(0xFF >> (8 - shift)));
+    for (; i + 16 <= n; i += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+      if (shift != 0) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 1));
+        v = _mm_or_si128(_mm_and_si128(_mm_sll_epi16(v, up), upper), _mm_and_si128(_mm_srl_epi16(next, down), lower));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(plain + i), v);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, ff)) == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(stuffed), v);
+        stuffed += 16;
+      } else {
+        stuffed = StuffBytes(plain + i, 16, stuffed);
+      }
+    }
+#endif
+    for (; i + 8 <= n; i += 8) {
+      uint64_t w = LoadBits(from + i);
+      if (shift != 0) w = (w << shift) | (from[i + 8] >> (8 - shift));
+      const uint64_t bytes = BigEndian(w);
+      std::memcpy(plain + i, &bytes, sizeof bytes);
+      if (!HasFF(w)) {
+        std::memcpy(stuffed, &bytes, sizeof bytes);
+        stuffed += 8;
+      } else {
+        stuffed = StuffBytes(plain + i, 8, stuffed);
+      }
+    }
+    for (; i < n; ++i) {
+      const uint8_t v = shift != 0 ? static_cast<uint8_t>((from[i] << shift) | (from[i + 1] >> (8 - shift))) : from[i];
+      plain[i] = v;
+      *stuffed++ = v;
+      if (v == 0xFF) *stuffed++ = 0x00;
+    }
+    plain_ = plain + n;
+    stuffed_ = stuffed;
   }
 
-  uint64_t* out_;
-  uint64_t* start_;
-  uint8_t* bytes_;
+  uint8_t* plain_;
+  uint8_t* start_;
+  uint8_t* stuffed_;
   uint64_t acc_ = 0;
   int free_ = 64;
 };
@@ -305,10 +419,10 @@ void TileScanCache::EnsureOutput(size_t bytes) {
 void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance) {
   // Kept bits plus at most three DC codes per tile, or four complete DC codes on the slow path.
   const uint64_t bound = liveBits_ + uint64_t{tiles_.size()} * 6 * 27;
-  const size_t words = static_cast<size_t>(bound / 64 + 2);
-  if (next_.size() < words) next_.resize(std::max(words, next_.size() + next_.size() / 2));
+  const size_t plainBytes = static_cast<size_t>(bound / 8) + 16 + ScanWriter::kSpareBytes;
+  if (next_.size() < plainBytes) next_.resize(std::max(plainBytes, next_.size() + next_.size() / 2));
   EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 32));
-  ScanWords sink(next_.data(), output_.get());
+  ScanWriter sink(next_.data(), output_.get());
   int predY = 0, predCb = 0, predCr = 0;
   const size_t count = tiles_.size();
   for (size_t i = 0; i < count;) {

@@ -101,8 +101,8 @@ class TileScanCache {
   size_t used_ = 0;
   size_t liveWords_ = 0;
   uint64_t liveBits_ = 0;
-  std::vector<uint64_t> previous_;  // the last picture's scan, unstuffed, plus a spare word
-  std::vector<uint64_t> next_;
+  std::vector<uint8_t> previous_;  // the last picture's scan, unstuffed, plus spare bytes
+  std::vector<uint8_t> next_;
   uint64_t previousBits_ = 0;
   bool previousValid_ = false;
   std::unique_ptr<uint8_t[]> output_;
