@@ -63,6 +63,39 @@ inline uint8_t* StuffBytes(const uint8_t* from, size_t n, uint8_t* p) {
   return p;
 }
 
+// Writes the eight bytes `bytes` holds in memory order, stuffed, at p; writes up to 8 bytes beyond
+// the end. Works on the value itself: reading the bytes back from memory just stored in one wider
+// piece would stall the store.
+inline uint8_t* StuffEight(uint64_t bytes, uint8_t* p) {
+  const uint64_t x = ~bytes;  // a zero byte where `bytes` has 0xFF
+  uint64_t marks = ~(((x & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | x) & 0x8080808080808080ull;
+  if (marks == 0) {
+    std::memcpy(p, &bytes, sizeof bytes);
+    return p + 8;
+  }
+  if constexpr (std::endian::native != std::endian::little) {
+    uint8_t b[8];
+    std::memcpy(b, &bytes, sizeof b);
+    return StuffBytes(b, 8, p);
+  }
+  int start = 0;  // the first byte not yet written; on little-endian hosts byte k sits at bits 8k..8k+7
+  while (marks != 0) {
+    const int k = std::countr_zero(marks) / 8;
+    marks &= marks - 1;
+    const uint64_t rest = bytes >> (8 * start);
+    std::memcpy(p, &rest, sizeof rest);
+    p += k + 1 - start;
+    *p++ = 0x00;
+    start = k + 1;
+  }
+  if (start < 8) {
+    const uint64_t rest = bytes >> (8 * start);
+    std::memcpy(p, &rest, sizeof rest);
+    p += 8 - start;
+  }
+  return p;
+}
+
 // The first n bits (1..56) from bit `offset` of p; reads 8 bytes from the one holding that bit.
 inline uint64_t TakeBits(const uint8_t* p, uint64_t offset, int n) {
   return (LoadBits(p + offset / 8) << (offset % 8)) >> (64 - n);
@@ -154,12 +187,7 @@ class ScanWriter {
     const uint64_t bytes = BigEndian(w);
     std::memcpy(plain_, &bytes, sizeof bytes);
     plain_ += 8;
-    if (!HasFF(w)) {
-      std::memcpy(stuffed_, &bytes, sizeof bytes);
-      stuffed_ += 8;
-    } else {
-      stuffed_ = StuffBytes(plain_ - 8, 8, stuffed_);
-    }
+    stuffed_ = StuffEight(bytes, stuffed_);
   }
   // Writes out the pending bits, a whole number of bytes.
   void FlushBytes() {
@@ -203,7 +231,9 @@ class ScanWriter {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(stuffed), v);
         stuffed += 16;
       } else {
-        stuffed = StuffBytes(plain + i, 16, stuffed);
+        uint64_t half[2];  // loads within the store just made, which the processor forwards
+        std::memcpy(half, plain + i, sizeof half);
+        stuffed = StuffEight(half[1], StuffEight(half[0], stuffed));
       }
     }
 #endif
@@ -212,12 +242,7 @@ class ScanWriter {
       if (shift != 0) w = (w << shift) | (from[i + 8] >> (8 - shift));
       const uint64_t bytes = BigEndian(w);
       std::memcpy(plain + i, &bytes, sizeof bytes);
-      if (!HasFF(w)) {
-        std::memcpy(stuffed, &bytes, sizeof bytes);
-        stuffed += 8;
-      } else {
-        stuffed = StuffBytes(plain + i, 8, stuffed);
-      }
+      stuffed = StuffEight(bytes, stuffed);
     }
     for (; i < n; ++i) {
       const uint8_t v = shift != 0 ? static_cast<uint8_t>((from[i] << shift) | (from[i + 1] >> (8 - shift))) : from[i];
@@ -419,9 +444,10 @@ void TileScanCache::EnsureOutput(size_t bytes) {
 void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance) {
   // Kept bits plus at most three DC codes per tile, or four complete DC codes on the slow path.
   const uint64_t bound = liveBits_ + uint64_t{tiles_.size()} * 6 * 27;
-  const size_t plainBytes = static_cast<size_t>(bound / 8) + 16 + ScanWriter::kSpareBytes;
+  // The slack covers the writer's whole-group reads and writes beyond its position.
+  const size_t plainBytes = static_cast<size_t>(bound / 8) + 32 + ScanWriter::kSpareBytes;
   if (next_.size() < plainBytes) next_.resize(std::max(plainBytes, next_.size() + next_.size() / 2));
-  EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 32));
+  EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 48));
   ScanWriter sink(next_.data(), output_.get());
   int predY = 0, predCb = 0, predCr = 0;
   const size_t count = tiles_.size();
