@@ -428,13 +428,20 @@ void TileScanCache::Compact() {
   used_ = at;
 }
 
+void TileScanCache::SetLeadingRoom(size_t bytes) {
+  if (bytes == lead_) return;
+  output_.reset();
+  capacity_ = size_ = 0;
+  lead_ = bytes;
+}
+
 // Grows by half again at least, so pictures that creep larger do not reallocate every time.
 void TileScanCache::EnsureOutput(size_t bytes) {
   if (capacity_ >= bytes) return;
   const size_t grown = std::max(bytes, capacity_ + capacity_ / 2);
   output_.reset();
   capacity_ = 0;
-  output_.reset(new uint8_t[grown]);
+  output_.reset(new uint8_t[lead_ + grown]);
   capacity_ = grown;
 }
 
@@ -447,8 +454,8 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
   // The slack covers the writer's whole-group reads and writes beyond its position.
   const size_t plainBytes = static_cast<size_t>(bound / 8) + 32 + ScanWriter::kSpareBytes;
   if (next_.size() < plainBytes) next_.resize(std::max(plainBytes, next_.size() + next_.size() / 2));
-  EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 48));
-  ScanWriter sink(next_.data(), output_.get());
+  EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 48 + kTrailingRoom));
+  ScanWriter sink(next_.data(), MutableData());
   int predY = 0, predCb = 0, predCr = 0;
   const size_t count = tiles_.size();
   for (size_t i = 0; i < count;) {
@@ -502,7 +509,7 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
     ++i;
   }
   const uint64_t bits = sink.BitPosition();
-  size_ = static_cast<size_t>(sink.Close() - output_.get());
+  size_ = static_cast<size_t>(sink.Close() - Data());
   previous_.swap(next_);
   previousBits_ = bits;
   previousValid_ = true;

@@ -59,7 +59,15 @@ class TileScanCache {
   // whole scan, padded with 1-bits to a byte boundary. Data()/Size() hold it until the next call.
   void Write(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance);
 
-  const uint8_t* Data() const { return output_.get(); }
+  // Room kept in front of the scan (Data() - bytes .. Data()) from the next Write on, for a caller
+  // that puts the picture's header there and sends header and scan as one piece.
+  void SetLeadingRoom(size_t bytes);
+  // Writable bytes that follow the scan (for the end marker).
+  static constexpr size_t kTrailingRoom = 16;
+
+  const uint8_t* Data() const { return output_.get() + lead_; }
+  // The same, for writing the leading and trailing room.
+  uint8_t* MutableData() { return output_.get() + lead_; }
   size_t Size() const { return size_; }
   size_t OutputCapacity() const { return capacity_; }
   // Words of kept bits in use, live and in all (the rest is space of replaced tiles); for tests.
@@ -105,8 +113,9 @@ class TileScanCache {
   std::vector<uint8_t> next_;
   uint64_t previousBits_ = 0;
   bool previousValid_ = false;
-  std::unique_ptr<uint8_t[]> output_;
-  size_t capacity_ = 0;
+  std::unique_ptr<uint8_t[]> output_;  // lead_ bytes of room, then the scan
+  size_t lead_ = 0;
+  size_t capacity_ = 0;  // of the scan, after the room
   size_t size_ = 0;
 };
 
