@@ -146,10 +146,9 @@ class ScanWriter {
         bits -= static_cast<uint64_t>(lead);
       }
       FlushBytes();
-      const size_t n = static_cast<size_t>(bits / 8);
-      CopyBytes(from + offset / 8, static_cast<int>(offset % 8), n);
+      const size_t n = CopyBytes(from + offset / 8, static_cast<int>(offset % 8), static_cast<size_t>(bits / 8));
       offset += uint64_t{n} * 8;
-      bits %= 8;
+      bits -= uint64_t{n} * 8;
     }
     for (; bits >= 56; bits -= 56, offset += 56) Put(TakeBits(from, offset, 56), 56);
     if (bits != 0) Put(TakeBits(from, offset, static_cast<int>(bits)), static_cast<int>(bits));
@@ -181,7 +180,7 @@ class ScanWriter {
 
  private:
   // Below this a run goes through the accumulator 56 bits at a time.
-  static constexpr uint64_t kBulkBits = 128;
+  static constexpr uint64_t kBulkBits = 160;
 
   void Emit(uint64_t w) {
     const uint64_t bytes = BigEndian(w);
@@ -207,9 +206,10 @@ class ScanWriter {
     acc_ = 0;
     free_ = 64;
   }
-  // n whole bytes from `from`, each taken from bit `shift` (0..7) of its byte on; the output is at a
-  // byte boundary with nothing pending. Reads from[n] too.
-  void CopyBytes(const uint8_t* from, int shift, size_t n) {
+  // The n bytes from `from` but the last n % 8, each byte taken from bit `shift` (0..7) of its own on;
+  // the output is at a byte boundary with nothing pending. Returns the bytes copied (the rest goes
+  // through the accumulator). Reads the byte after the last one copied too.
+  size_t CopyBytes(const uint8_t* from, int shift, size_t n) {
     uint8_t* plain = plain_;
     uint8_t* stuffed = stuffed_;
     size_t i = 0;
@@ -244,14 +244,9 @@ class ScanWriter {
       std::memcpy(plain + i, &bytes, sizeof bytes);
       stuffed = StuffEight(bytes, stuffed);
     }
-    for (; i < n; ++i) {
-      const uint8_t v = shift != 0 ? static_cast<uint8_t>((from[i] << shift) | (from[i + 1] >> (8 - shift))) : from[i];
-      plain[i] = v;
-      *stuffed++ = v;
-      if (v == 0xFF) *stuffed++ = 0x00;
-    }
-    plain_ = plain + n;
+    plain_ = plain + i;
     stuffed_ = stuffed;
+    return i;
   }
 
   uint8_t* plain_;
@@ -445,6 +440,21 @@ void TileScanCache::EnsureOutput(size_t bytes) {
   capacity_ = grown;
 }
 
+// The first tile from `from` on that was coded since the previous picture, or the tile count.
+size_t TileScanCache::NextRecoded(size_t from) const {
+  const size_t count = recoded_.size();
+  size_t j = from;
+  for (; j + 8 <= count; j += 8) {  // eight flags at a time: runs are mostly longer
+    uint64_t flags;
+    std::memcpy(&flags, &recoded_[j], sizeof flags);
+    if (flags != 0)
+      return j + static_cast<size_t>(std::endian::native == std::endian::little ? std::countr_zero(flags)
+                                                                                : std::countl_zero(flags)) / 8;
+  }
+  while (j < count && !recoded_[j]) ++j;
+  return j;
+}
+
 // Tile by tile: a tile that was not re-coded and meets the same three predictors as in the previous
 // picture produces the same bits as then, and so does every unchanged tile after it; such runs are
 // copied from the previous scan in one piece. Other tiles get their DC codes and kept pieces.
@@ -461,8 +471,7 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
   for (size_t i = 0; i < count;) {
     Tile& t = tiles_[i];
     if (!recoded_[i] && previousValid_ && t.inY == predY && t.inCb == predCb && t.inCr == predCr) {
-      size_t j = i + 1;
-      while (j < count && !recoded_[j]) ++j;
+      const size_t j = NextRecoded(i + 1);
       const uint64_t from = scanStart_[i];
       const uint64_t to = j < count ? scanStart_[j] : previousBits_;
       const uint64_t at = sink.BitPosition();

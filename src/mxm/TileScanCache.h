@@ -96,6 +96,7 @@ class TileScanCache {
             const int16_t* tile, int lumaExit);
   void CodeTile(size_t index, const int16_t* tile, const EncodingSet& luminance, const EncodingSet& chrominance);
   void Compact();
+  size_t NextRecoded(size_t from) const;
   void Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance);
   void EnsureOutput(size_t bytes);
 
