@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstring>
 
+#include "mxm/MxPEGScanDecoderCore.h"
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define QUILLON_STUFF_SSE2 1
@@ -26,10 +28,6 @@ constexpr size_t kMaxTileWords = (6 * kMaxBlockBits) / 64 + 4;
 constexpr size_t kCompactSlackWords = 512;
 static_assert(4 * kMaxBlockBits <= 0xFFFF, "the luma piece length must fit its 16-bit field");
 
-constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // Most significant byte first in memory, as the scan's bytes go out; compilers make this one byte swap.
 inline uint64_t BigEndian(uint64_t w) {
@@ -279,28 +277,11 @@ inline void PutDc(Sink& sink, const int16_t* block, int& pred, const EncodingSet
   PutDcDifference(sink, diff, set);
 }
 
-// Bit k set when the k-th coefficient in zig-zag order is non-zero. Four values per 64-bit word: a
-// lane's top bit is set when any of its bits is, and one multiplication gathers the four into a nibble.
-inline uint64_t NonZeroMask(const int16_t* zigzag) {
-  constexpr uint64_t kLow = 0x7FFF7FFF7FFF7FFFull;
-  constexpr uint64_t kGather = (uint64_t{1} << 48) | (uint64_t{1} << 33) | (uint64_t{1} << 18) | (uint64_t{1} << 3);
-  uint64_t mask = 0;
-  for (int g = 0; g < 16; ++g) {
-    const auto lane = [&](int i) { return static_cast<uint64_t>(static_cast<uint16_t>(zigzag[4 * g + i])); };
-    const uint64_t x = lane(0) | (lane(1) << 16) | (lane(2) << 32) | (lane(3) << 48);
-    const uint64_t flags = ((((x & kLow) + kLow) | x) & ~kLow) >> 15;  // bits 0, 16, 32, 48
-    mask |= (((flags * kGather) >> 48) & 0xF) << (4 * g);
-  }
-  return mask;
-}
-
 // The 63 AC coefficients: zero runs over 15 as ZRL codes, the end-of-block code unless position 63 is
-// non-zero. The block is first gathered into zig-zag order so the loop visits only non-zero values.
+// non-zero.
 template <class Sink>
 inline void PutAc(Sink& sink, const int16_t* block, const EncodingSet& set) {
-  int16_t zigzag[64];
-  for (int k = 0; k < 64; ++k) zigzag[k] = block[kZigZag[k]];
-  uint64_t nonZero = NonZeroMask(zigzag) & ~uint64_t{1};
+  uint64_t nonZero = AcNonZeroZigZag(block);
   int last = 0;
   while (nonZero != 0) {
     const int k = std::countr_zero(nonZero);
@@ -308,7 +289,7 @@ inline void PutAc(Sink& sink, const int16_t* block, const EncodingSet& set) {
     int run = k - last - 1;
     last = k;
     for (; run > 15; run -= 16) sink.Put(set.entries[15] & kCodeMask, static_cast<int>(set.entries[15] >> 27));
-    const int v = std::clamp<int>(zigzag[k], -kAcLimit, kAcLimit);
+    const int v = std::clamp<int>(block[kZigZagToNatural[static_cast<size_t>(k)]], -kAcLimit, kAcLimit);
     const int size = MagnitudeSize(v);
     PutCoded(sink, set.entries[static_cast<size_t>(size * 16 + run)], v, size);
   }
