@@ -301,9 +301,18 @@ inline void PutAc(Sink& sink, const int16_t* block, const EncodingSet& set) {
 TileScanCache::TileScanCache() = default;
 
 void TileScanCache::Resize(size_t tiles) {
-  tiles_.assign(tiles, Tile{});
-  scanStart_.assign(tiles, 0);
-  recoded_.assign(tiles, 0);
+  if (tiles != tiles_.size()) {
+    tiles_.assign(tiles, Tile{});
+    scanStart_.assign(tiles, 0);
+    recoded_.assign(tiles, 0);
+  } else {
+    // Every full frame comes here: only what the next Write reads before writing it is reset (the
+    // scan positions and flags are not read while previousValid_ is false).
+    for (Tile& t : tiles_) {
+      t.lumaBits = t.cbBits = t.crBits = 0;
+      t.changed = true;
+    }
+  }
   changedCount_ = tiles;
   previousValid_ = false;
   used_ = liveWords_ = 0;
