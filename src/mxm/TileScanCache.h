@@ -65,9 +65,9 @@ class TileScanCache {
   // Writable bytes that follow the scan (for the end marker).
   static constexpr size_t kTrailingRoom = 16;
 
-  const uint8_t* Data() const { return output_.get() + lead_; }
+  const uint8_t* Data() const { return output_ ? output_.get() + lead_ : nullptr; }
   // The same, for writing the leading and trailing room.
-  uint8_t* MutableData() { return output_.get() + lead_; }
+  uint8_t* MutableData() { return output_ ? output_.get() + lead_ : nullptr; }
   size_t Size() const { return size_; }
   size_t OutputCapacity() const { return capacity_; }
   // Words of kept bits in use, live and in all (the rest is space of replaced tiles); for tests.
