@@ -21,8 +21,9 @@ constexpr uint8_t kApp0[] = {0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0
 constexpr uint8_t kSos[] = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
 // The longest header: SOI, APP0, three DQT, SOF0, four DHT, SOS.
 constexpr size_t kMaxHeaderBytes =
-    sizeof kSoi + sizeof kApp0 + 3 * (5 + 64) + 19 + 4 * 5 + 2 * std::tuple_size_v<decltype(kStdDcLuminance)> +
-    2 * std::tuple_size_v<decltype(kStdAcLuminance)> + sizeof kSos;
+    sizeof kSoi + sizeof kApp0 + 3 * (5 + 64) + 19 + 4 * 5 + std::tuple_size_v<decltype(kStdDcLuminance)> +
+    std::tuple_size_v<decltype(kStdAcLuminance)> + std::tuple_size_v<decltype(kStdDcChrominance)> +
+    std::tuple_size_v<decltype(kStdAcChrominance)> + sizeof kSos;
 
 // A hint that the lines of [p, p + bytes) are about to be written; nothing where the compiler has none.
 inline void PrefetchForWrite(const void* p, size_t bytes) {
