@@ -65,12 +65,12 @@ inline uint8_t* StuffBytes(const uint8_t* from, size_t n, uint8_t* p) {
 // the end. Works on the value itself: reading the bytes back from memory just stored in one wider
 // piece would stall the store.
 inline uint8_t* StuffEight(uint64_t bytes, uint8_t* p) {
-  const uint64_t x = ~bytes;  // a zero byte where `bytes` has 0xFF
-  uint64_t marks = ~(((x & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | x) & 0x8080808080808080ull;
-  if (marks == 0) {
+  if (!HasFF(bytes)) {
     std::memcpy(p, &bytes, sizeof bytes);
     return p + 8;
   }
+  const uint64_t x = ~bytes;  // a zero byte where `bytes` has 0xFF; the marks below are exact
+  uint64_t marks = ~(((x & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | x) & 0x8080808080808080ull;
   if constexpr (std::endian::native != std::endian::little) {
     uint8_t b[8];
     std::memcpy(b, &bytes, sizeof b);
