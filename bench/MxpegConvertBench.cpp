@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "BenchTable.h"
 #include "mxm/MxPEGParser.h"
+#include "mxm/TileScanCache.h"
 #include "mxpegenc/MxpegEncoder.h"
 #include "mxpegenc/SyntheticScene.h"
 
@@ -182,6 +184,47 @@ void BM_LibjpegTranscode(benchmark::State& state) {
   }
 }
 
+// The scan writer alone on the store of the full picture: every (100 / share)-th tile coded again and
+// the whole scan assembled (share 0: no tile changed, the scan is copied whole), beside copying the
+// JPEG picture (the floor). vary 0: the coded tiles keep their
+// bits, so every run of unchanged tiles starts where it did before (as with an unchanging frame);
+// vary 1: their last luminance coefficient toggles, so the runs move by varying bit counts (as in a
+// real stream).
+void BM_ScanWrite(benchmark::State& state) {
+  Fixture& f = FullPicture(state);
+  const int share = static_cast<int>(state.range(2));
+  const bool vary = state.range(3) != 0;
+  std::vector<int16_t> store = f.parser->Converter().CoefficientStore();
+  const size_t tiles = store.size() / mxm::TileScanCache::kCoefficientsPerTile;
+  const size_t step = share > 0 ? static_cast<size_t>(100 / share) : tiles;  // 0: no tile changes
+  const mxm::EncodingSet luminance = mxm::EncodingSet::Build(mxm::kStdDcLuminance.data(), mxm::kStdAcLuminance.data());
+  const mxm::EncodingSet chrominance = mxm::EncodingSet::Build(mxm::kStdDcChrominance.data(), mxm::kStdAcChrominance.data());
+  mxm::TileScanCache cache;
+  cache.Resize(tiles);
+  cache.Write(store.data(), luminance, chrominance);
+  int16_t toggle = 0;
+  for (auto _ : state) {
+    toggle = static_cast<int16_t>(vary ? 1 - toggle : 0);
+    for (size_t t = 0; share > 0 && t < tiles; t += step) {
+      cache.MarkChanged(t);
+      store[t * mxm::TileScanCache::kCoefficientsPerTile + 63] = toggle;
+    }
+    cache.Write(store.data(), luminance, chrominance);
+    benchmark::DoNotOptimize(cache.Data());
+  }
+  state.counters["scan_bytes"] = static_cast<double>(cache.Size());
+}
+
+void BM_ScanCopy(benchmark::State& state) {
+  Fixture& f = FullPicture(state);
+  std::vector<uint8_t> copy(f.jpeg.size());
+  for (auto _ : state) {
+    std::memcpy(copy.data(), f.jpeg.data(), f.jpeg.size());
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+}
+
 // Decode to YCbCr pixels (no colour conversion) and encode them again at the same quality.
 void BM_LibjpegPixels(benchmark::State& state) {
   Fixture& f = FullPicture(state);
@@ -244,6 +287,15 @@ void ColdShares(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kMillisecond)->Iterations(100);
 }
 
+void WriteShares(benchmark::internal::Benchmark* b) {
+  for (auto [w, h] : kSizes) {
+    b->Args({w, h, 100, 0});
+    b->Args({w, h, 0, 0});
+    for (int vary : {0, 1}) b->Args({w, h, 10, vary});
+  }
+  b->Unit(benchmark::kMillisecond)->MinTime(0.3);
+}
+
 void Sizes(benchmark::internal::Benchmark* b) {
   for (auto [w, h] : kSizes) b->Args({w, h});
   b->Unit(benchmark::kMillisecond)->MinTime(0.3);
@@ -256,6 +308,8 @@ BENCHMARK(BM_LibjpegEntropyDecode)->Apply(Sizes);
 BENCHMARK(BM_LibjpegEntropyEncode)->Apply(Sizes);
 BENCHMARK(BM_LibjpegTranscode)->Apply(Sizes);
 BENCHMARK(BM_LibjpegPixels)->Apply(Sizes);
+BENCHMARK(BM_ScanWrite)->Apply(WriteShares);
+BENCHMARK(BM_ScanCopy)->Apply(Sizes);
 
 // One row per size and frame kind: ConvertFrame against the libjpeg-turbo figure its target names
 // (full frames: the coefficient transcode, limit 0.40; partial frames: the re-encode of the full

@@ -7,6 +7,11 @@
 
 #include "mxm/MxPEGScanDecoderCore.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUILLON_CODER_SSE2 1
+#endif
+
 namespace mxm {
 
 const std::array<uint8_t, 28> kStdDcLuminance = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0,
@@ -53,7 +58,7 @@ void ForEachCode(const uint8_t* spec, Emit emit) {
   }
 }
 
-// Local copy of the zig-zag sequence: a compile-time table lets the gather below use fixed offsets.
+// Local copy of the zig-zag sequence, so that its inverse below is built at compile time.
 constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
                                  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
                                  35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
@@ -65,23 +70,33 @@ constexpr std::array<uint8_t, 64> kNaturalToZigZag = [] {
   return inverse;
 }();
 
-// Bit i set when block[i] != 0. Four coefficients per 64-bit word: a lane's top bit is set when any
-// of its bits is, and one multiplication gathers the four top bits into a nibble.
+// Bit i set when block[i] != 0.
 inline uint64_t NonZeroMask(const int16_t* block) {
+#ifdef QUILLON_CODER_SSE2
+  // Sixteen at a time: packing to bytes saturates, so a non-zero value stays non-zero.
+  const __m128i zero = _mm_setzero_si128();
   uint64_t mask = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t kLow = 0x7FFF7FFF7FFF7FFFull;
-    constexpr uint64_t kGather = (uint64_t{1} << 48) | (uint64_t{1} << 33) | (uint64_t{1} << 18) | (uint64_t{1} << 3);
-    for (int g = 0; g < 16; ++g) {
-      uint64_t x;
-      std::memcpy(&x, block + 4 * g, sizeof x);
-      const uint64_t flags = ((((x & kLow) + kLow) | x) & ~kLow) >> 15;  // bits 0, 16, 32, 48
-      mask |= (((flags * kGather) >> 48) & 0xF) << (4 * g);
-    }
-  } else {
-    for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(block[i] != 0) << i;
+  for (int g = 0; g < 4; ++g) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * g));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * g + 8));
+    const auto zeros = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_packs_epi16(a, b), zero)));
+    mask |= static_cast<uint64_t>(~zeros & 0xFFFFu) << (16 * g);
   }
   return mask;
+#else
+  // Four coefficients per 64-bit word: a lane's top bit is set when any of its bits is, and one
+  // multiplication gathers the four top bits into a nibble.
+  constexpr uint64_t kLow = 0x7FFF7FFF7FFF7FFFull;
+  constexpr uint64_t kGather = (uint64_t{1} << 48) | (uint64_t{1} << 33) | (uint64_t{1} << 18) | (uint64_t{1} << 3);
+  uint64_t mask = 0;
+  for (int g = 0; g < 16; ++g) {
+    const auto lane = [&](int i) { return static_cast<uint64_t>(static_cast<uint16_t>(block[4 * g + i])); };
+    const uint64_t x = lane(0) | (lane(1) << 16) | (lane(2) << 32) | (lane(3) << 48);
+    const uint64_t flags = ((((x & kLow) + kLow) | x) & ~kLow) >> 15;  // bits 0, 16, 32, 48
+    mask |= (((flags * kGather) >> 48) & 0xF) << (4 * g);
+  }
+  return mask;
+#endif
 }
 
 inline int MagnitudeSize(int v) {
@@ -90,6 +105,13 @@ inline int MagnitudeSize(int v) {
 }
 
 }  // namespace
+
+uint64_t AcNonZeroZigZag(const int16_t* block) {
+  uint64_t natural = NonZeroMask(block) & ~uint64_t{1};
+  uint64_t zigzag = 0;
+  for (; natural != 0; natural &= natural - 1) zigzag |= uint64_t{1} << kNaturalToZigZag[std::countr_zero(natural)];
+  return zigzag;
+}
 
 EncodingSet EncodingSet::Build(const uint8_t* dcSpec, const uint8_t* acSpec) {
   EncodingSet set;
@@ -168,10 +190,7 @@ void JpegScanWriter::EncodeBlock(const int16_t* block, int& pred, const Encoding
   const uint32_t dcEntry = set.entries[static_cast<size_t>(dcSize + 1)];
   Put((dcEntry & 0x7FFFFFFu) | (static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << dcSize) - 1)),
       static_cast<int>(dcEntry >> 27));
-  // Mask of the non-zero AC positions in zig-zag order, so the coding loop visits only those.
-  uint64_t natural = NonZeroMask(block) & ~uint64_t{1};
-  uint64_t nonZero = 0;
-  for (; natural != 0; natural &= natural - 1) nonZero |= uint64_t{1} << kNaturalToZigZag[std::countr_zero(natural)];
+  uint64_t nonZero = AcNonZeroZigZag(block);
   int last = 0;
   while (nonZero != 0) {
     const int k = std::countr_zero(nonZero);

@@ -24,6 +24,10 @@ struct EncodingSet {
   static EncodingSet Build(const uint8_t* dcSpec, const uint8_t* acSpec);
 };
 
+// Bit k set when the coefficient at zig-zag position k (1..63) of the natural-order block is non-zero;
+// bit 0 (the DC place) stays clear. Coding loops visit only these (most of a block is zero).
+uint64_t AcNonZeroZigZag(const int16_t* block);
+
 // Writes blocks as baseline Huffman data. The buffer starts at 1 MiB and grows when a block might not
 // fit, so no picture is ever cut; it is kept and reused from picture to picture.
 // Growth may throw std::bad_alloc; the caller then drops the picture and calls Reset().

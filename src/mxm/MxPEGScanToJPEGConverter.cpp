@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <tuple>
 
 #include "mxm/BlockTransforms.h"
 
@@ -18,6 +19,11 @@ constexpr uint8_t kEoi[] = {0xFF, 0xD9};
 constexpr uint8_t kApp0[] = {0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0x01,
                              0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
 constexpr uint8_t kSos[] = {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00, 0x3F, 0x00};
+// The longest header: SOI, APP0, three DQT, SOF0, four DHT, SOS.
+constexpr size_t kMaxHeaderBytes =
+    sizeof kSoi + sizeof kApp0 + 3 * (5 + 64) + 19 + 4 * 5 + std::tuple_size_v<decltype(kStdDcLuminance)> +
+    std::tuple_size_v<decltype(kStdAcLuminance)> + std::tuple_size_v<decltype(kStdDcChrominance)> +
+    std::tuple_size_v<decltype(kStdAcChrominance)> + sizeof kSos;
 
 // A hint that the lines of [p, p + bytes) are about to be written; nothing where the compiler has none.
 inline void PrefetchForWrite(const void* p, size_t bytes) {
@@ -39,7 +45,9 @@ bool PointerWithin(const uint8_t* p, const uint8_t* begin, const uint8_t* end) {
 MxPEGScanToJPEGConverter::MxPEGScanToJPEGConverter(ISegmentedStreamReceiver* receiver)
     : receiver_(receiver),
       luminance_(EncodingSet::Build(kStdDcLuminance.data(), kStdAcLuminance.data())),
-      chrominance_(EncodingSet::Build(kStdDcChrominance.data(), kStdAcChrominance.data())) {}
+      chrominance_(EncodingSet::Build(kStdDcChrominance.data(), kStdAcChrominance.data())) {
+  tileCache_.SetLeadingRoom(kMaxHeaderBytes);
+}
 
 MxPEGScanToJPEGConverter::~MxPEGScanToJPEGConverter() = default;
 
@@ -344,29 +352,28 @@ void MxPEGScanToJPEGConverter::CodeScan() {
   writer.Finish();
 }
 
-void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
-  CodeScan();
+// The markers up to the scan; built again only when the size or the quantisation tables change.
+const std::vector<uint8_t>& MxPEGScanToJPEGConverter::Header(int32_t width, int32_t height) {
+  if (!header_.empty() && width == headerWidth_ && height == headerHeight_ && outputQuant_ == headerQuant_)
+    return header_;
+  header_.clear();
+  header_.reserve(kMaxHeaderBytes);
+  const auto put = [this](const uint8_t* data, size_t length) { header_.insert(header_.end(), data, data + length); };
+  put(kSoi, sizeof kSoi);
+  put(kApp0, sizeof kApp0);
   // Cr gets a table of its own only when it differs from Cb's, so common streams keep two.
   const bool crOwnTable = outputQuant_[2] != outputQuant_[1];
-  const size_t scanBytes = referenceWriter_ ? writer_->Size() : tileCache_.Size();
-  const size_t huffmanBytes = 4 * 5 + kStdDcLuminance.size() + kStdAcLuminance.size() + kStdDcChrominance.size() +
-                              kStdAcChrominance.size();
-  const size_t total = sizeof kSoi + sizeof kApp0 + (crOwnTable ? 3 : 2) * (5 + 64) + 19 + huffmanBytes + sizeof kSos +
-                       scanBytes + sizeof kEoi;
-  receiver_->BeginPicture(static_cast<uint32_t>(total), width, height);
-  Send(kSoi, sizeof kSoi);
-  Send(kApp0, sizeof kApp0);
   for (int t = 0; t < (crOwnTable ? 3 : 2); ++t) {
-    const uint8_t header[5] = {0xFF, 0xDB, 0x00, 0x43, static_cast<uint8_t>(t)};
+    const uint8_t dqt[5] = {0xFF, 0xDB, 0x00, 0x43, static_cast<uint8_t>(t)};
     uint8_t values[64];
     for (int k = 0; k < 64; ++k) values[k] = static_cast<uint8_t>(outputQuant_[t][kZigZagToNatural[k]]);
-    Send(header, sizeof header);
-    Send(values, sizeof values);
+    put(dqt, sizeof dqt);
+    put(values, sizeof values);
   }
   const uint8_t sof[19] = {0xFF, 0xC0, 0x00, 0x11, 0x08, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
                            static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), 0x03,
                            0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11, static_cast<uint8_t>(crOwnTable ? 2 : 1)};
-  Send(sof, sizeof sof);
+  put(sof, sizeof sof);
   const struct {
     uint8_t id;
     const uint8_t* data;
@@ -376,17 +383,39 @@ void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
                  {0x01, kStdDcChrominance.data(), kStdDcChrominance.size()},
                  {0x11, kStdAcChrominance.data(), kStdAcChrominance.size()}};
   for (const auto& table : tables) {
-    const uint8_t header[5] = {0xFF, 0xC4, static_cast<uint8_t>((table.size + 3) >> 8),
-                               static_cast<uint8_t>(table.size + 3), table.id};
-    Send(header, sizeof header);
-    Send(table.data, table.size);
+    const uint8_t dht[5] = {0xFF, 0xC4, static_cast<uint8_t>((table.size + 3) >> 8), static_cast<uint8_t>(table.size + 3),
+                            table.id};
+    put(dht, sizeof dht);
+    put(table.data, table.size);
   }
-  Send(kSos, sizeof kSos);
-  if (referenceWriter_)
-    Send(writer_->Data(), static_cast<uint32_t>(writer_->Size()));
-  else
-    Send(tileCache_.Data(), static_cast<uint32_t>(tileCache_.Size()));
-  Send(kEoi, sizeof kEoi);
+  put(kSos, sizeof kSos);
+  headerWidth_ = width;
+  headerHeight_ = height;
+  headerQuant_ = outputQuant_;
+  return header_;
+}
+
+void MxPEGScanToJPEGConverter::WritePicture(int32_t width, int32_t height) {
+  CodeScan();
+  const std::vector<uint8_t>& header = Header(width, height);
+  const uint32_t headerBytes = static_cast<uint32_t>(header.size());
+  if (referenceWriter_) {
+    const uint32_t scanBytes = static_cast<uint32_t>(writer_->Size());
+    receiver_->BeginPicture(headerBytes + scanBytes + sizeof kEoi, width, height);
+    Send(header.data(), headerBytes);
+    Send(writer_->Data(), scanBytes);
+    Send(kEoi, sizeof kEoi);
+  } else {
+    // Header, scan and end marker put together in the room around the scan: the receiver, which
+    // copies every segment, copies one.
+    uint8_t* scan = tileCache_.MutableData();
+    const uint32_t scanBytes = static_cast<uint32_t>(tileCache_.Size());
+    std::memcpy(scan - headerBytes, header.data(), headerBytes);
+    std::memcpy(scan + scanBytes, kEoi, sizeof kEoi);
+    const uint32_t total = headerBytes + scanBytes + static_cast<uint32_t>(sizeof kEoi);
+    receiver_->BeginPicture(total, width, height);
+    Send(scan - headerBytes, total);
+  }
   if (writer_) writer_->Reset();
   receiver_->FrameComplete(width, height);
 }

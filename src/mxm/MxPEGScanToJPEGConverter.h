@@ -79,6 +79,7 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   void ConvertChroma(int16_t* block, int16_t* target, const uint16_t* quant, bool oddRow);
   void MergeChroma(int16_t* target, const int16_t* lower, const uint16_t* quant);
   void MergePendingChroma(int32_t tileRow);
+  const std::vector<uint8_t>& Header(int32_t width, int32_t height);
   void WritePicture(int32_t width, int32_t height);
   void CodeScan();
   void Send(const uint8_t* data, uint32_t length);
@@ -100,6 +101,10 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   EncodingSet luminance_;
   EncodingSet chrominance_;
   int16_t scratch_[64] = {};
+  std::vector<uint8_t> header_;  // of the latest picture, with the size and tables it was built for
+  int32_t headerWidth_ = 0;
+  int32_t headerHeight_ = 0;
+  std::array<std::array<uint16_t, 64>, 3> headerQuant_{};
   std::vector<uint8_t> pendingChroma_;  // 4:2:2: per tile column, Cb and Cr hold upper-unit samples
 };
 

@@ -6,6 +6,13 @@
 #include <bit>
 #include <cstring>
 
+#include "mxm/MxPEGScanDecoderCore.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUILLON_STUFF_SSE2 1
+#endif
+
 namespace mxm {
 namespace {
 
@@ -21,40 +28,84 @@ constexpr size_t kMaxTileWords = (6 * kMaxBlockBits) / 64 + 4;
 constexpr size_t kCompactSlackWords = 512;
 static_assert(4 * kMaxBlockBits <= 0xFFFF, "the luma piece length must fit its 16-bit field");
 
-constexpr uint8_t kZigZag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// Stuffs one word into bytes: each 0xFF byte is followed by 0x00 so that no marker appears inside the
-// entropy-coded data. Eight bytes in one go unless one of them is 0xFF (a zero byte of ~w).
-inline uint8_t* StuffWord(uint64_t w, uint8_t* p) {
-  const uint64_t inverted = ~w;
-  if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-    uint64_t bytes = w;  // most significant byte first in memory: compilers make this one byte swap
-    if constexpr (std::endian::native == std::endian::little) {
-      bytes = ((bytes & 0x00FF00FF00FF00FFull) << 8) | ((bytes >> 8) & 0x00FF00FF00FF00FFull);
-      bytes = ((bytes & 0x0000FFFF0000FFFFull) << 16) | ((bytes >> 16) & 0x0000FFFF0000FFFFull);
-      bytes = (bytes << 32) | (bytes >> 32);
-    }
-    std::memcpy(p, &bytes, sizeof bytes);
-    return p + 8;
+// Most significant byte first in memory, as the scan's bytes go out; compilers make this one byte swap.
+inline uint64_t BigEndian(uint64_t w) {
+  if constexpr (std::endian::native == std::endian::little) {
+    w = ((w & 0x00FF00FF00FF00FFull) << 8) | ((w >> 8) & 0x00FF00FF00FF00FFull);
+    w = ((w & 0x0000FFFF0000FFFFull) << 16) | ((w >> 16) & 0x0000FFFF0000FFFFull);
+    w = (w << 32) | (w >> 32);
   }
-  for (int b = 0; b < 8; ++b) {
-    const uint8_t v = static_cast<uint8_t>(w >> (56 - 8 * b));
-    *p++ = v;
-    if (v == 0xFF) *p++ = 0x00;
+  return w;
+}
+
+// The 64 bits of p[0..7], p[0]'s first.
+inline uint64_t LoadBits(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return BigEndian(v);
+}
+
+// True when one of the eight bytes of w is 0xFF (a zero byte of ~w).
+inline bool HasFF(uint64_t w) {
+  const uint64_t inverted = ~w;
+  return ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
+}
+
+// Copies n bytes, each 0xFF followed by 0x00 so that no marker appears inside the entropy-coded data.
+inline uint8_t* StuffBytes(const uint8_t* from, size_t n, uint8_t* p) {
+  for (size_t i = 0; i < n; ++i) {
+    *p++ = from[i];
+    if (from[i] == 0xFF) *p++ = 0x00;
   }
   return p;
 }
 
-// The picture's scan, written twice as it goes: unstuffed in whole words (most significant bit first;
-// the next picture copies runs of it at any bit offset) and stuffed into the output bytes. The DC
-// codes and kept pieces of each tile, or runs of the previous picture's scan. Same pending-bit
-// invariant as BitWordWriter. The caller sizes both buffers (Assemble's bound).
-class ScanWords {
+// Writes the eight bytes `bytes` holds in memory order, stuffed, at p; writes up to 8 bytes beyond
+// the end. Works on the value itself: reading the bytes back from memory just stored in one wider
+// piece would stall the store.
+inline uint8_t* StuffEight(uint64_t bytes, uint8_t* p) {
+  if (!HasFF(bytes)) {
+    std::memcpy(p, &bytes, sizeof bytes);
+    return p + 8;
+  }
+  const uint64_t x = ~bytes;  // a zero byte where `bytes` has 0xFF; the marks below are exact
+  uint64_t marks = ~(((x & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | x) & 0x8080808080808080ull;
+  if constexpr (std::endian::native != std::endian::little) {
+    uint8_t b[8];
+    std::memcpy(b, &bytes, sizeof b);
+    return StuffBytes(b, 8, p);
+  }
+  int start = 0;  // the first byte not yet written; on little-endian hosts byte k sits at bits 8k..8k+7
+  while (marks != 0) {
+    const int k = std::countr_zero(marks) / 8;
+    marks &= marks - 1;
+    const uint64_t rest = bytes >> (8 * start);
+    std::memcpy(p, &rest, sizeof rest);
+    p += k + 1 - start;
+    *p++ = 0x00;
+    start = k + 1;
+  }
+  if (start < 8) {
+    const uint64_t rest = bytes >> (8 * start);
+    std::memcpy(p, &rest, sizeof rest);
+    p += 8 - start;
+  }
+  return p;
+}
+
+// The first n bits (1..56) from bit `offset` of p; reads 8 bytes from the one holding that bit.
+inline uint64_t TakeBits(const uint8_t* p, uint64_t offset, int n) {
+  return (LoadBits(p + offset / 8) << (offset % 8)) >> (64 - n);
+}
+
+// The picture's scan, written twice as it goes: unstuffed (the bit string as bytes, first bit in the
+// top of the first byte; the next picture copies runs of it from any bit offset) and stuffed into the
+// output bytes. The DC codes and kept pieces of each tile, or runs of the previous picture's scan.
+// Same pending-bit invariant as BitWordWriter. The caller sizes both buffers (Assemble's bound).
+class ScanWriter {
  public:
-  ScanWords(uint64_t* out, uint8_t* bytes) : out_(out), start_(out), bytes_(bytes) {}
+  ScanWriter(uint8_t* plain, uint8_t* stuffed) : plain_(plain), start_(plain), stuffed_(stuffed) {}
   void Put(uint64_t value, int n) {  // n in 1..63, value < 2^n
     if (n < free_) {
       acc_ = (acc_ << n) | value;
@@ -80,44 +131,125 @@ class ScanWords {
     for (uint32_t i = 0; i < whole; ++i) PutWord(words[i]);
     if (rest != 0) Put(words[whole] >> (64 - rest), static_cast<int>(rest));
   }
-  // `bits` bits from bit `offset` of `words`; reads one word past the last bit taken, so the source
-  // holds a spare word at its end.
-  void AppendFrom(const uint64_t* words, uint64_t offset, uint64_t bits) {
-    const uint64_t* w = words + offset / 64;
-    const int shift = static_cast<int>(offset % 64);
-    auto load = [&](size_t i) { return shift == 0 ? w[i] : (w[i] << shift) | (w[i + 1] >> (64 - shift)); };
-    size_t i = 0;
-    for (; bits >= 64; bits -= 64) PutWord(load(i++));
-    if (bits != 0) Put(load(i) >> (64 - bits), static_cast<int>(bits));
+  // `bits` bits from bit `offset` of the unstuffed bytes `from`, which hold 8 readable bytes beyond
+  // the one with the last bit taken. Long runs go byte for byte once the output reaches a byte
+  // boundary: shifted into place when the source sits at another bit of its byte, copied as they
+  // are when not (a run whose tiles moved by whole bytes).
+  void AppendFrom(const uint8_t* from, uint64_t offset, uint64_t bits) {
+    if (bits >= kBulkBits) {
+      const int lead = free_ % 8;  // bits still missing to a byte boundary of the output
+      if (lead != 0) {
+        Put(TakeBits(from, offset, lead), lead);
+        offset += static_cast<uint64_t>(lead);
+        bits -= static_cast<uint64_t>(lead);
+      }
+      FlushBytes();
+      const size_t n = CopyBytes(from + offset / 8, static_cast<int>(offset % 8), static_cast<size_t>(bits / 8));
+      offset += uint64_t{n} * 8;
+      bits -= uint64_t{n} * 8;
+    }
+    for (; bits >= 56; bits -= 56, offset += 56) Put(TakeBits(from, offset, 56), 56);
+    if (bits != 0) Put(TakeBits(from, offset, static_cast<int>(bits)), static_cast<int>(bits));
   }
-  uint64_t BitPosition() const { return static_cast<uint64_t>(out_ - start_) * 64 + static_cast<uint64_t>(64 - free_); }
-  // Writes the pending bits as a last word padded with zeros, and a spare word; the output bytes get
-  // them padded with 1-bits to a byte boundary. Returns the end of the output bytes.
+  uint64_t BitPosition() const {
+    return static_cast<uint64_t>(plain_ - start_) * 8 + static_cast<uint64_t>(64 - free_);
+  }
+  // Writes the pending bits as a last byte padded with zeros, and kSpareBytes zero bytes (room to
+  // read beyond the last bit); the output bytes get them padded with 1-bits to a byte boundary.
+  // Returns the end of the output bytes.
   uint8_t* Close() {
     const int pending = 64 - free_;
     const uint64_t last = pending != 0 ? acc_ << free_ : 0;
-    out_[0] = last;
-    out_[1] = 0;
+    const uint64_t bytes = BigEndian(last);
+    std::memcpy(plain_, &bytes, sizeof bytes);
+    std::memset(plain_ + (pending + 7) / 8, 0, kSpareBytes);
     if (pending != 0) {
       const uint64_t padded = last | (~uint64_t{0} >> pending);  // 1-bits after the last bit
       for (int b = 0; b < (pending + 7) / 8; ++b) {
         const uint8_t v = static_cast<uint8_t>(padded >> (56 - 8 * b));
-        *bytes_++ = v;
-        if (v == 0xFF) *bytes_++ = 0x00;
+        *stuffed_++ = v;
+        if (v == 0xFF) *stuffed_++ = 0x00;
       }
     }
-    return bytes_;
+    return stuffed_;
   }
+
+  static constexpr size_t kSpareBytes = 16;
 
  private:
+  // Below this a run goes through the accumulator 56 bits at a time.
+  static constexpr uint64_t kBulkBits = 160;
+
   void Emit(uint64_t w) {
-    *out_++ = w;
-    bytes_ = StuffWord(w, bytes_);
+    const uint64_t bytes = BigEndian(w);
+    std::memcpy(plain_, &bytes, sizeof bytes);
+    plain_ += 8;
+    stuffed_ = StuffEight(bytes, stuffed_);
+  }
+  // Writes out the pending bits, a whole number of bytes.
+  void FlushBytes() {
+    const int pending = 64 - free_;
+    if (pending == 0) return;
+    const uint64_t w = acc_ << free_;
+    const uint64_t bytes = BigEndian(w);
+    const size_t n = static_cast<size_t>(pending / 8);
+    std::memcpy(plain_, &bytes, sizeof bytes);  // the bytes beyond n are written over later
+    if (!HasFF(w)) {
+      std::memcpy(stuffed_, &bytes, sizeof bytes);
+      stuffed_ += n;
+    } else {
+      stuffed_ = StuffBytes(plain_, n, stuffed_);
+    }
+    plain_ += n;
+    acc_ = 0;
+    free_ = 64;
+  }
+  // The n bytes from `from` but the last n % 8, each byte taken from bit `shift` (0..7) of its own on;
+  // the output is at a byte boundary with nothing pending. Returns the bytes copied (the rest goes
+  // through the accumulator). Reads the byte after the last one copied too.
+  size_t CopyBytes(const uint8_t* from, int shift, size_t n) {
+    uint8_t* plain = plain_;
+    uint8_t* stuffed = stuffed_;
+    size_t i = 0;
+#ifdef QUILLON_STUFF_SSE2
+    // Sixteen bytes at a time: a byte's upper part comes from its own byte shifted up, its lower part
+    // from the next byte shifted down (16-bit shifts, the bits that cross into the other byte masked).
+    const __m128i ff = _mm_set1_epi8(static_cast<char>(0xFF));
+    const __m128i up = _mm_cvtsi32_si128(shift), down = _mm_cvtsi32_si128(8 - shift);
+    const __m128i upper = _mm_set1_epi8(static_cast<char>(0xFF << shift));
+    const __m128i lower = _mm_set1_epi8(static_cast<char>(0xFF >> (8 - shift)));
+    for (; i + 16 <= n; i += 16) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+      if (shift != 0) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 1));
+        v = _mm_or_si128(_mm_and_si128(_mm_sll_epi16(v, up), upper), _mm_and_si128(_mm_srl_epi16(next, down), lower));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(plain + i), v);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, ff)) == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(stuffed), v);
+        stuffed += 16;
+      } else {
+        uint64_t half[2];  // loads within the store just made, which the processor forwards
+        std::memcpy(half, plain + i, sizeof half);
+        stuffed = StuffEight(half[1], StuffEight(half[0], stuffed));
+      }
+    }
+#endif
+    for (; i + 8 <= n; i += 8) {
+      uint64_t w = LoadBits(from + i);
+      if (shift != 0) w = (w << shift) | (from[i + 8] >> (8 - shift));
+      const uint64_t bytes = BigEndian(w);
+      std::memcpy(plain + i, &bytes, sizeof bytes);
+      stuffed = StuffEight(bytes, stuffed);
+    }
+    plain_ = plain + i;
+    stuffed_ = stuffed;
+    return i;
   }
 
-  uint64_t* out_;
-  uint64_t* start_;
-  uint8_t* bytes_;
+  uint8_t* plain_;
+  uint8_t* start_;
+  uint8_t* stuffed_;
   uint64_t acc_ = 0;
   int free_ = 64;
 };
@@ -145,28 +277,11 @@ inline void PutDc(Sink& sink, const int16_t* block, int& pred, const EncodingSet
   PutDcDifference(sink, diff, set);
 }
 
-// Bit k set when the k-th coefficient in zig-zag order is non-zero. Four values per 64-bit word: a
-// lane's top bit is set when any of its bits is, and one multiplication gathers the four into a nibble.
-inline uint64_t NonZeroMask(const int16_t* zigzag) {
-  constexpr uint64_t kLow = 0x7FFF7FFF7FFF7FFFull;
-  constexpr uint64_t kGather = (uint64_t{1} << 48) | (uint64_t{1} << 33) | (uint64_t{1} << 18) | (uint64_t{1} << 3);
-  uint64_t mask = 0;
-  for (int g = 0; g < 16; ++g) {
-    const auto lane = [&](int i) { return static_cast<uint64_t>(static_cast<uint16_t>(zigzag[4 * g + i])); };
-    const uint64_t x = lane(0) | (lane(1) << 16) | (lane(2) << 32) | (lane(3) << 48);
-    const uint64_t flags = ((((x & kLow) + kLow) | x) & ~kLow) >> 15;  // bits 0, 16, 32, 48
-    mask |= (((flags * kGather) >> 48) & 0xF) << (4 * g);
-  }
-  return mask;
-}
-
 // The 63 AC coefficients: zero runs over 15 as ZRL codes, the end-of-block code unless position 63 is
-// non-zero. The block is first gathered into zig-zag order so the loop visits only non-zero values.
+// non-zero.
 template <class Sink>
 inline void PutAc(Sink& sink, const int16_t* block, const EncodingSet& set) {
-  int16_t zigzag[64];
-  for (int k = 0; k < 64; ++k) zigzag[k] = block[kZigZag[k]];
-  uint64_t nonZero = NonZeroMask(zigzag) & ~uint64_t{1};
+  uint64_t nonZero = AcNonZeroZigZag(block);
   int last = 0;
   while (nonZero != 0) {
     const int k = std::countr_zero(nonZero);
@@ -174,7 +289,7 @@ inline void PutAc(Sink& sink, const int16_t* block, const EncodingSet& set) {
     int run = k - last - 1;
     last = k;
     for (; run > 15; run -= 16) sink.Put(set.entries[15] & kCodeMask, static_cast<int>(set.entries[15] >> 27));
-    const int v = std::clamp<int>(zigzag[k], -kAcLimit, kAcLimit);
+    const int v = std::clamp<int>(block[kZigZagToNatural[static_cast<size_t>(k)]], -kAcLimit, kAcLimit);
     const int size = MagnitudeSize(v);
     PutCoded(sink, set.entries[static_cast<size_t>(size * 16 + run)], v, size);
   }
@@ -186,9 +301,18 @@ inline void PutAc(Sink& sink, const int16_t* block, const EncodingSet& set) {
 TileScanCache::TileScanCache() = default;
 
 void TileScanCache::Resize(size_t tiles) {
-  tiles_.assign(tiles, Tile{});
-  scanStart_.assign(tiles, 0);
-  recoded_.assign(tiles, 0);
+  if (tiles != tiles_.size()) {
+    tiles_.assign(tiles, Tile{});
+    scanStart_.assign(tiles, 0);
+    recoded_.assign(tiles, 0);
+  } else {
+    // Every full frame comes here: only what the next Write reads before writing it is reset (the
+    // scan positions and flags are not read while previousValid_ is false).
+    for (Tile& t : tiles_) {
+      t.lumaBits = t.cbBits = t.crBits = 0;
+      t.changed = true;
+    }
+  }
   changedCount_ = tiles;
   previousValid_ = false;
   used_ = liveWords_ = 0;
@@ -289,14 +413,36 @@ void TileScanCache::Compact() {
   used_ = at;
 }
 
+void TileScanCache::SetLeadingRoom(size_t bytes) {
+  if (bytes == lead_) return;
+  output_.reset();
+  capacity_ = size_ = 0;
+  lead_ = bytes;
+}
+
 // Grows by half again at least, so pictures that creep larger do not reallocate every time.
 void TileScanCache::EnsureOutput(size_t bytes) {
   if (capacity_ >= bytes) return;
   const size_t grown = std::max(bytes, capacity_ + capacity_ / 2);
   output_.reset();
   capacity_ = 0;
-  output_.reset(new uint8_t[grown]);
+  output_.reset(new uint8_t[lead_ + grown]);
   capacity_ = grown;
+}
+
+// The first tile from `from` on that was coded since the previous picture, or the tile count.
+size_t TileScanCache::NextRecoded(size_t from) const {
+  const size_t count = recoded_.size();
+  size_t j = from;
+  for (; j + 8 <= count; j += 8) {  // eight flags at a time: runs are mostly longer
+    uint64_t flags;
+    std::memcpy(&flags, &recoded_[j], sizeof flags);
+    if (flags != 0)
+      return j + static_cast<size_t>(std::endian::native == std::endian::little ? std::countr_zero(flags)
+                                                                                : std::countl_zero(flags)) / 8;
+  }
+  while (j < count && !recoded_[j]) ++j;
+  return j;
 }
 
 // Tile by tile: a tile that was not re-coded and meets the same three predictors as in the previous
@@ -305,17 +451,17 @@ void TileScanCache::EnsureOutput(size_t bytes) {
 void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance) {
   // Kept bits plus at most three DC codes per tile, or four complete DC codes on the slow path.
   const uint64_t bound = liveBits_ + uint64_t{tiles_.size()} * 6 * 27;
-  const size_t words = static_cast<size_t>(bound / 64 + 2);
-  if (next_.size() < words) next_.resize(std::max(words, next_.size() + next_.size() / 2));
-  EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 32));
-  ScanWords sink(next_.data(), output_.get());
+  // The slack covers the writer's whole-group reads and writes beyond its position.
+  const size_t plainBytes = static_cast<size_t>(bound / 8) + 32 + ScanWriter::kSpareBytes;
+  if (next_.size() < plainBytes) next_.resize(std::max(plainBytes, next_.size() + next_.size() / 2));
+  EnsureOutput(static_cast<size_t>(2 * (bound / 8) + 48 + kTrailingRoom));
+  ScanWriter sink(next_.data(), MutableData());
   int predY = 0, predCb = 0, predCr = 0;
   const size_t count = tiles_.size();
   for (size_t i = 0; i < count;) {
     Tile& t = tiles_[i];
     if (!recoded_[i] && previousValid_ && t.inY == predY && t.inCb == predCb && t.inCr == predCr) {
-      size_t j = i + 1;
-      while (j < count && !recoded_[j]) ++j;
+      const size_t j = NextRecoded(i + 1);
       const uint64_t from = scanStart_[i];
       const uint64_t to = j < count ? scanStart_[j] : previousBits_;
       const uint64_t at = sink.BitPosition();
@@ -362,7 +508,7 @@ void TileScanCache::Assemble(const int16_t* store, const EncodingSet& luminance,
     ++i;
   }
   const uint64_t bits = sink.BitPosition();
-  size_ = static_cast<size_t>(sink.Close() - output_.get());
+  size_ = static_cast<size_t>(sink.Close() - Data());
   previous_.swap(next_);
   previousBits_ = bits;
   previousValid_ = true;

@@ -59,7 +59,15 @@ class TileScanCache {
   // whole scan, padded with 1-bits to a byte boundary. Data()/Size() hold it until the next call.
   void Write(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance);
 
-  const uint8_t* Data() const { return output_.get(); }
+  // Room kept in front of the scan (Data() - bytes .. Data()) from the next Write on, for a caller
+  // that puts the picture's header there and sends header and scan as one piece.
+  void SetLeadingRoom(size_t bytes);
+  // Writable bytes that follow the scan (for the end marker).
+  static constexpr size_t kTrailingRoom = 16;
+
+  const uint8_t* Data() const { return output_ ? output_.get() + lead_ : nullptr; }
+  // The same, for writing the leading and trailing room.
+  uint8_t* MutableData() { return output_ ? output_.get() + lead_ : nullptr; }
   size_t Size() const { return size_; }
   size_t OutputCapacity() const { return capacity_; }
   // Words of kept bits in use, live and in all (the rest is space of replaced tiles); for tests.
@@ -88,6 +96,7 @@ class TileScanCache {
             const int16_t* tile, int lumaExit);
   void CodeTile(size_t index, const int16_t* tile, const EncodingSet& luminance, const EncodingSet& chrominance);
   void Compact();
+  size_t NextRecoded(size_t from) const;
   void Assemble(const int16_t* store, const EncodingSet& luminance, const EncodingSet& chrominance);
   void EnsureOutput(size_t bytes);
 
@@ -101,12 +110,13 @@ class TileScanCache {
   size_t used_ = 0;
   size_t liveWords_ = 0;
   uint64_t liveBits_ = 0;
-  std::vector<uint64_t> previous_;  // the last picture's scan, unstuffed, plus a spare word
-  std::vector<uint64_t> next_;
+  std::vector<uint8_t> previous_;  // the last picture's scan, unstuffed, plus spare bytes
+  std::vector<uint8_t> next_;
   uint64_t previousBits_ = 0;
   bool previousValid_ = false;
-  std::unique_ptr<uint8_t[]> output_;
-  size_t capacity_ = 0;
+  std::unique_ptr<uint8_t[]> output_;  // lead_ bytes of room, then the scan
+  size_t lead_ = 0;
+  size_t capacity_ = 0;  // of the scan, after the room
   size_t size_ = 0;
 };
 
