@@ -70,8 +70,6 @@ void MxPEGScanDecoderCore::BeginScan(const uint8_t* data, uint32_t length) {
   atMarker_ = false;
   padBytes_ = 0;
   padded_ = 0;
-  recorder_ = nullptr;
-  recordMark_ = 0;
 }
 
 bool MxPEGScanDecoderCore::Restart(uint32_t index) {
@@ -88,7 +86,6 @@ bool MxPEGScanDecoderCore::Restart(uint32_t index) {
   atMarker_ = false;
   padBytes_ = 0;
   padded_ = 0;
-  recordMark_ = 0;
   return true;
 }
 
@@ -99,22 +96,9 @@ bool MxPEGScanDecoderCore::ScanEndedCleanly() const {
   return !(end_ - p >= 2 && p[1] >= 0xD0 && p[1] <= 0xD7);
 }
 
-// Tops the bit buffer up to at least 57 bits while input (or zero padding past a marker) lasts.
-// Fast path: eight bytes at hand and none of them 0xFF (no stuffing, no marker) go in with one load.
+// Tops the bit buffer up to at least 57 bits while input (or zero padding past a marker) lasts, byte
+// by byte: the decoder's own refill takes eight plain bytes in one load and leaves the rest to this.
 void MxPEGScanDecoderCore::FillBits() {
-  if (!atMarker_ && end_ - pos_ >= 8) {
-    const uint64_t word = LoadBigEndian64(pos_);
-    const uint64_t inverted = ~word;  // a 0xFF byte of word is a zero byte here
-    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-      const int bytes = (63 - bitCount_) >> 3;  // bitCount_ <= 56 after: 57..63 bits
-      if (bytes > 0) {
-        bitBuffer_ = (bitBuffer_ << (8 * bytes)) | (word >> (64 - 8 * bytes));
-        bitCount_ += 8 * bytes;
-        pos_ += bytes;
-      }
-      return;
-    }
-  }
   while (bitCount_ <= 56) {
     uint8_t byte = 0;
     if (!atMarker_) {
@@ -141,130 +125,187 @@ void MxPEGScanDecoderCore::FillBits() {
   }
 }
 
-// The next 16 bits, zeros past what the buffer holds (bitCount_ may be below 16 at the end of data).
-inline uint32_t MxPEGScanDecoderCore::Peek16() const {
-  return bitCount_ >= 16 ? static_cast<uint32_t>(bitBuffer_ >> (bitCount_ - 16)) & 0xFFFFu
-                         : static_cast<uint32_t>(bitBuffer_ << (16 - bitCount_)) & 0xFFFFu;
+MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::DecodeBlocks(const BlockPlan* plan, int count,
+                                                                  int16_t* predictors, int16_t* out,
+                                                                  BitWordWriter* bits, uint32_t* pieces) {
+  return bits != nullptr ? Decode<true>(plan, count, predictors, out, bits, pieces)
+                         : Decode<false>(plan, count, predictors, out, nullptr, nullptr);
 }
 
-// Checked path: a code longer than the bits left fails, as the tree walk runs out of bits there.
-int MxPEGScanDecoderCore::DecodeSymbol(const mxcpcHuffmanTree& tree, int* length) {
-  if (bitCount_ < 16) Fill();
-  const mxcpcHuffmanTree::Code code = tree.Decode(Peek16());
-  if (code.length == 0 || code.length > bitCount_) return -1;
-  bitCount_ -= code.length;
-  *length = code.length;
-  return code.symbol;
-}
-
-// EXTEND (T.81 F.2.2.1) of the next `size` bits, size 1..16.
-bool MxPEGScanDecoderCore::Receive(int size, int& value) {
-  if (bitCount_ < size) {
-    Fill();
-    if (bitCount_ < size) return false;
-  }
-  bitCount_ -= size;
-  value = Extend(static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1)), size);
-  return true;
-}
-
-bool MxPEGScanDecoderCore::DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
-                                       int16_t* block) {
-  return Decode<false>(dc, ac, pred, block, false) != Recorded::kFailed;
-}
-
-MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::DecodeBlockRecorded(const mxcpcHuffmanTree& dc,
-                                                                         const mxcpcHuffmanTree& ac, int16_t& pred,
-                                                                         int16_t* block, bool recordDc) {
-  return Decode<true>(dc, ac, pred, block, recordDc);
-}
-
-// With kRecord the consumed bits reach the recorder through the buffer's mark (see Fill); a block
-// whose DC is not recorded flushes before its DC and moves the mark past it.
+// The bit buffer lives in locals for the whole unit, so that the compiler keeps it in registers; the
+// members see it again only around the slow refill and at the end.
+// Recording: the bits of the buffer from cnt up to `mark` are consumed but not yet recorded; they go
+// out before each refill shifts them away, and before a DC code that is not recorded.
 template <bool kRecord>
-MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac,
-                                                            int16_t& pred, int16_t* block, bool recordDc) {
-  constexpr Recorded kFailed = Recorded::kFailed;
+MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* plan, int count, int16_t* predictors,
+                                                            int16_t* out, BitWordWriter* bits, uint32_t* pieces) {
+  uint64_t buf = bitBuffer_;
+  int cnt = bitCount_;
+  int mark = cnt;
   bool exact = true;
-  for (int i = 0; i < 64; i += 4) {  // plain stores: cheaper than a library call for 128 bytes
-    block[i] = 0;
-    block[i + 1] = 0;
-    block[i + 2] = 0;
-    block[i + 3] = 0;
-  }
-  int length = 0;
-  BitWordWriter* const recorder = recorder_;
-  if (kRecord && !recordDc) {
-    FlushRecording();
-    recorder_ = nullptr;  // refills inside the DC record nothing
-  }
-  const int dcSymbol = DecodeSymbol(dc, &length);
-  if (dcSymbol < 0) return kFailed;
-  const int dcSize = dcSymbol & 15;
-  if (dcSize > kMaxDcSize) return kFailed;
-  int diff = 0;
-  if (dcSize != 0) {
-    if (!Receive(dcSize, diff)) return kFailed;
-  }
-  if (kRecord && !recordDc) {
-    recorder_ = recorder;
-    recordMark_ = bitCount_;  // the DC code and value stay out
-  }
-  if (kRecord && (pred + diff < INT16_MIN || pred + diff > INT16_MAX)) exact = false;
-  pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
-  block[0] = pred;
-  bool zeroRunOpen = false;  // a ZRL that no value has closed yet
-  for (int k = 1; k < 64;) {
-    if (bitCount_ < kMaxCodeBits) Fill();
-    int symbol, value = 0;
-    constexpr int kShort = mxcpcHuffmanTree::kLookupBits;
-    const int32_t fast =
-        bitCount_ >= kMaxCodeBits ? ac.FastAc(static_cast<uint32_t>(bitBuffer_ >> (bitCount_ - kShort)) & ((1u << kShort) - 1)) : 0;
-    if (fast != 0) {
-      // Fastest path: a short code whose value bits fit the same lookup; one table read gives both.
-      const int total = fast & 31;
-      bitCount_ -= total;
-      symbol = (fast >> 8) & 255;
-      value = fast >> 16;
-    } else if (bitCount_ >= kMaxCodeBits) {
-      // Fast path: a code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
-      const mxcpcHuffmanTree::Code code = ac.Decode(Peek16());
-      if (code.length == 0) return kFailed;
-      bitCount_ -= code.length;
-      symbol = code.symbol;
-      const int size = symbol & 15;
-      if (size > kMaxAcSize) return kFailed;
-      if (size != 0) {
-        bitCount_ -= size;
-        value = Extend(static_cast<int>((bitBuffer_ >> bitCount_) & ((1u << size) - 1)), size);
+  auto flush = [&]() {
+    const int n = mark - cnt;  // 0..64: a slow refill can fill all 64 bits
+    if (n > 0) {
+      const uint64_t pending = buf >> cnt;  // n > 0, so cnt < 64
+      if (n == 64) {
+        bits->Put(pending >> 32, 32);
+        bits->Put(pending & 0xFFFFFFFFu, 32);
+      } else {
+        bits->Put(pending & ((uint64_t{1} << n) - 1), n);
+      }
+    }
+    mark = cnt;
+  };
+  // Tops the buffer up to 57..63 bits in one load when eight bytes without 0xFF are at hand (no
+  // stuffing, no marker); else FillBits byte by byte. `record`: the consumed bits count.
+  auto refill = [&](bool record) {
+    if (kRecord && record) flush();
+    if (!atMarker_ && end_ - pos_ >= 8) {
+      const uint64_t word = LoadBigEndian64(pos_);
+      const uint64_t inverted = ~word;  // a 0xFF byte of word is a zero byte here
+      if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+        const int bytes = (63 - cnt) >> 3;  // >= 4: refills come below 32 bits
+        buf = (buf << (8 * bytes)) | (word >> (64 - 8 * bytes));
+        cnt += 8 * bytes;
+        pos_ += bytes;
+        if (kRecord) mark = cnt;
+        return;
+      }
+    }
+    bitBuffer_ = buf;
+    bitCount_ = cnt;
+    FillBits();
+    buf = bitBuffer_;
+    cnt = bitCount_;
+    if (kRecord) mark = cnt;
+  };
+  // Checked steps for the end of the data, where fewer bits than a code and value may be left: a code
+  // longer than the bits left fails, as the tree walk runs out of bits there.
+  auto symbolChecked = [&](const mxcpcHuffmanTree& tree, bool record) {
+    if (cnt < 16) refill(record);
+    const uint32_t top16 = cnt >= 16 ? static_cast<uint32_t>(buf >> (cnt - 16)) & 0xFFFFu
+                                     : static_cast<uint32_t>(buf << (16 - cnt)) & 0xFFFFu;
+    const mxcpcHuffmanTree::Code code = tree.Decode(top16);
+    if (code.length == 0 || code.length > cnt) return -1;
+    cnt -= code.length;
+    return static_cast<int>(code.symbol);
+  };
+  auto receiveChecked = [&](int size, int& value, bool record) {  // EXTEND (T.81 F.2.2.1), size 1..16
+    if (cnt < size) {
+      refill(record);
+      if (cnt < size) return false;
+    }
+    cnt -= size;
+    value = Extend(static_cast<int>((buf >> cnt) & ((1u << size) - 1)), size);
+    return true;
+  };
+  auto finish = [&](Recorded result) {
+    if (kRecord) flush();
+    bitBuffer_ = buf;
+    bitCount_ = cnt;
+    return result;
+  };
+  constexpr int kFast = mxcpcHuffmanTree::kFastBits;
+  constexpr uint32_t kFastMask = (1u << kFast) - 1;
+  const uint8_t* const zigzag = kZigZagToNatural.data();
+  std::memset(out, 0, static_cast<size_t>(count) * 64 * sizeof(int16_t));
+  for (int b = 0; b < count; ++b, out += 64) {
+    const BlockPlan& p = plan[b];
+    const mxcpcHuffmanTree& dc = *p.dc;
+    const mxcpcHuffmanTree& ac = *p.ac;
+    if (cnt < kMaxDcBits) refill(true);
+    if (kRecord && !p.recordDc) flush();  // the bits before the DC code go in, the DC's stay out
+    int diff = 0;
+    if (cnt >= kMaxDcBits) {
+      const int32_t fast = dc.FastAc(static_cast<uint32_t>(buf >> (cnt - kFast)) & kFastMask);
+      if (fast != 0) {
+        cnt -= fast & 31;
+        diff = fast >> 16;
+      } else {
+        const mxcpcHuffmanTree::Code code = dc.Decode(static_cast<uint32_t>(buf >> (cnt - 16)) & 0xFFFFu);
+        if (code.length == 0) return finish(Recorded::kFailed);
+        cnt -= code.length;
+        const int size = code.symbol & 15;
+        if (size > kMaxDcSize) return finish(Recorded::kFailed);
+        if (size != 0) {
+          cnt -= size;
+          diff = Extend(static_cast<int>((buf >> cnt) & ((1u << size) - 1)), size);
+        }
       }
     } else {
-      // Checked path near the end of the scan data.
-      symbol = DecodeSymbol(ac, &length);
-      if (symbol < 0) return kFailed;
+      const int symbol = symbolChecked(dc, p.recordDc);
+      if (symbol < 0) return finish(Recorded::kFailed);
       const int size = symbol & 15;
-      if (size > kMaxAcSize) return kFailed;
-      if (size != 0) {
-        if (!Receive(size, value)) return kFailed;
-      }
+      if (size > kMaxDcSize) return finish(Recorded::kFailed);
+      if (size != 0 && !receiveChecked(size, diff, p.recordDc)) return finish(Recorded::kFailed);
     }
-    if (symbol == 0) return exact && !zeroRunOpen ? Recorded::kExact : Recorded::kInexact;  // end of block
-    const int run = symbol >> 4;
-    if (run + 1 > 64 - k) return kFailed;
-    if (kRecord) {
-      // The coder writes a ZRL only before a value and size 0 only as ZRL or end of block.
-      if ((symbol & 15) == 0) {
-        if (symbol != 0xF0) exact = false;
-        zeroRunOpen = true;
+    if (kRecord && !p.recordDc) mark = cnt;
+    int16_t& pred = predictors[p.component];
+    if (kRecord && (pred + diff < INT16_MIN || pred + diff > INT16_MAX)) exact = false;
+    pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
+    out[0] = pred;
+    bool zeroRunOpen = false;  // a ZRL that no value has closed yet
+    for (int k = 1; k < 64;) {
+      if (cnt < kMaxAcBits) refill(true);
+      int symbol, value = 0;
+      if (cnt >= kMaxAcBits) {
+        const int32_t fast = ac.FastAc(static_cast<uint32_t>(buf >> (cnt - kFast)) & kFastMask);
+        if ((fast & mxcpcHuffmanTree::kFastValue) != 0) {
+          // Fastest path: a short code and its value from one table read.
+          cnt -= fast & 31;
+          k += (fast >> 12) & 15;
+          if (k > 63) return finish(Recorded::kFailed);
+          out[zigzag[k++]] = static_cast<int16_t>(fast >> 16);
+          if (kRecord) zeroRunOpen = false;
+          continue;
+        }
+        if (fast != 0) {  // a short code without value: end of block or a zero run
+          cnt -= fast & 31;
+          symbol = (fast >> 8) & 255;
+        } else {
+          // A code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
+          const mxcpcHuffmanTree::Code code = ac.Decode(static_cast<uint32_t>(buf >> (cnt - 16)) & 0xFFFFu);
+          if (code.length == 0) return finish(Recorded::kFailed);
+          cnt -= code.length;
+          symbol = code.symbol;
+          const int size = symbol & 15;
+          if (size > kMaxAcSize) return finish(Recorded::kFailed);
+          if (size != 0) {
+            cnt -= size;
+            value = Extend(static_cast<int>((buf >> cnt) & ((1u << size) - 1)), size);
+          }
+        }
       } else {
-        zeroRunOpen = false;
+        symbol = symbolChecked(ac, true);
+        if (symbol < 0) return finish(Recorded::kFailed);
+        const int size = symbol & 15;
+        if (size > kMaxAcSize) return finish(Recorded::kFailed);
+        if (size != 0 && !receiveChecked(size, value, true)) return finish(Recorded::kFailed);
       }
+      if (symbol == 0) break;  // end of block
+      const int run = symbol >> 4;
+      if (run + 1 > 64 - k) return finish(Recorded::kFailed);
+      if (kRecord) {
+        // The coder writes a ZRL only before a value and size 0 only as ZRL or end of block.
+        if ((symbol & 15) == 0) {
+          if (symbol != 0xF0) exact = false;
+          zeroRunOpen = true;
+        } else {
+          zeroRunOpen = false;
+        }
+      }
+      k += run;
+      out[zigzag[k++]] = static_cast<int16_t>(value);
     }
-    k += run;
-    block[kZigZagToNatural[k++]] = static_cast<int16_t>(value);
+    // An open zero run also covers a block that ended at position 63 without end-of-block code, as the
+    // coder does only when that value is not zero.
+    if (kRecord && zeroRunOpen) exact = false;
+    if (kRecord && p.endsPiece) {
+      flush();
+      *pieces++ = bits->ClosePiece();
+    }
   }
-  // Ended at position 63 without end-of-block code, as the coder does when that value is not zero.
-  return exact && !zeroRunOpen ? Recorded::kExact : Recorded::kInexact;
+  return finish(exact ? Recorded::kExact : Recorded::kInexact);
 }
 
 }  // namespace mxm

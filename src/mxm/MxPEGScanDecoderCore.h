@@ -53,49 +53,34 @@ class MxPEGScanDecoderCore {
   // After the last block: false when the scan's data ended at a restart marker and the decoder read
   // past it (restart markers without a restart interval), so the blocks after it are made up.
   bool ScanEndedCleanly() const;
-  // Decodes one block into natural order. pred is the component's DC predictor and becomes the
-  // block's DC. False on an invalid code, a value size above the baseline limits, an AC run past
-  // the block's end or a scan that ran out.
-  bool DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block);
 
+  // One block of a coded unit, as DecodeBlocks reads it.
+  struct BlockPlan {
+    const mxcpcHuffmanTree* dc = nullptr;
+    const mxcpcHuffmanTree* ac = nullptr;
+    int component = 0;       // which DC predictor the block chains from
+    bool recordDc = true;    // while recording: its DC code and value go into the bits too
+    bool endsPiece = false;  // while recording: the piece of bits is closed after this block
+  };
   enum class Recorded { kFailed, kExact, kInexact };
-  // Recording: between BeginRecording and EndRecording every bit the decoder consumes is appended to
-  // `bits`, except what a block decoded with recordDc false spends on its DC code and value. Bits
-  // wait in the bit buffer and go out in one piece before each refill and at FlushRecording (call it
-  // before closing a piece of `bits`).
-  void BeginRecording(BitWordWriter& bits) {
-    recorder_ = &bits;
-    recordMark_ = bitCount_;
-  }
-  void FlushRecording() {
-    const int n = recordMark_ - bitCount_;  // 0..64: a refill can fill all 64 bits
-    if (n > 0 && recorder_ != nullptr) {
-      const uint64_t pending = bitBuffer_ >> bitCount_;  // n > 0, so bitCount_ < 64
-      if (n == 64) {
-        recorder_->Put(pending >> 32, 32);
-        recorder_->Put(pending & 0xFFFFFFFFu, 32);
-      } else {
-        recorder_->Put(pending & ((uint64_t{1} << n) - 1), n);
-      }
-    }
-    recordMark_ = bitCount_;
-  }
-  void EndRecording() {
-    FlushRecording();
-    recorder_ = nullptr;
-  }
-  // DecodeBlock while recording: the DC code and value are recorded only when recordDc, then every
-  // AC code with its value. kExact: these are the bits a baseline coder with the
-  // same tables writes for the block's coefficients (and the DC difference to the previous block's
-  // coefficient). kInexact: the block decoded, but its bits are not those (a zero run not followed by a
-  // value, a block that ends on zeros without end-of-block code, a DC value that wrapped in 16 bits);
-  // the recorded bits are then of no use. kFailed: as DecodeBlock's false.
-  Recorded DecodeBlockRecorded(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
-                               int16_t* block, bool recordDc);
+  // Decodes `count` blocks (1..6) in the plan's order into out (64 natural-order values each, block
+  // after block); predictors are indexed by component and become each block's DC. kFailed on an
+  // invalid code, a value size above the baseline limits, an AC run past a block's end or a scan that
+  // ran out.
+  // With `bits`, every bit read is recorded into it (except the DC code and value of a block without
+  // recordDc) and a piece is closed after each block with endsPiece, its length going to *pieces++.
+  // kExact: these are the bits a baseline coder with the same tables writes for the blocks'
+  // coefficients (and the DC differences). kInexact: the blocks decoded, but their bits are not those
+  // (a zero run not followed by a value, a block that ends on zeros without end-of-block code, a DC
+  // value that wrapped in 16 bits); the recorded bits are then of no use. Without `bits`, kExact or
+  // kFailed.
+  Recorded DecodeBlocks(const BlockPlan* plan, int count, int16_t* predictors, int16_t* out, BitWordWriter* bits,
+                        uint32_t* pieces);
 
  private:
-  // Longest AC code plus its value: with this many bits buffered a coefficient needs no further checks.
-  static constexpr int kMaxCodeBits = 16 + kMaxAcSize;
+  // Longest code plus its value: with this many bits buffered a coefficient needs no further checks.
+  static constexpr int kMaxAcBits = 16 + kMaxAcSize;
+  static constexpr int kMaxDcBits = 16 + kMaxDcSize;
 
   static int Extend(int bits, int size) { return bits >= (1 << (size - 1)) ? bits : bits + 1 - (1 << size); }
   // Compilers turn this into one load and a byte swap.
@@ -105,23 +90,10 @@ class MxPEGScanDecoderCore {
     return v;
   }
 
-  // Refill; while recording, the consumed bits still in the buffer are recorded first.
-  void Fill() {
-    if (recorder_ != nullptr) {
-      FlushRecording();
-      FillBits();
-      recordMark_ = bitCount_;
-    } else {
-      FillBits();
-    }
-  }
   void FillBits();
-  uint32_t Peek16() const;
-  int DecodeSymbol(const mxcpcHuffmanTree& tree, int* length);  // -1 on failure
   template <bool kRecord>
-  Recorded Decode(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block,
-                  bool recordDc);
-  bool Receive(int size, int& value);
+  Recorded Decode(const BlockPlan* plan, int count, int16_t* predictors, int16_t* out, BitWordWriter* bits,
+                  uint32_t* pieces);
 
   std::array<std::unique_ptr<mxcpcHuffmanTree>, 8> trees_;  // class * 4 + number
   std::array<StandardTable, 8> standard_{};
@@ -134,8 +106,6 @@ class MxPEGScanDecoderCore {
   bool atMarker_ = false;
   uint32_t padBytes_ = 0;   // bytes past the marker that may still be read as zeros
   uint32_t padded_ = 0;     // zero bytes put into the buffer since the marker
-  BitWordWriter* recorder_ = nullptr;
-  int recordMark_ = 0;  // the bits of the buffer from bitCount_ up to here are consumed, not yet recorded
 };
 
 }  // namespace mxm

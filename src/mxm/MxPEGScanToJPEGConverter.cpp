@@ -105,6 +105,9 @@ bool MxPEGScanToJPEGConverter::SetUpSlots(const mxmUndecodedMxPEGFrameDescriptor
     slot.ac = HuffmanTree(1, c.acTable);
     slot.quant = QuantTable(c.quantTable);
     if (slot.dc == nullptr || slot.ac == nullptr || slot.quant == nullptr) return false;
+    // Blocks 0, 4 and 5 chain their DC across tiles, so their DC codes are written when the picture is
+    // assembled; the luma piece ends after block 3, the Cb and Cr pieces after their blocks.
+    plans_[s] = BlockPlan{slot.dc, slot.ac, slot.component, s >= 1 && s <= 3, s >= 3};
   }
   for (int c = 0; c < 3; ++c)
     std::memcpy(outputQuant_[c].data(), QuantTable(frame.components[c].quantTable), 64 * sizeof(uint16_t));
@@ -215,11 +218,8 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
     tileCache_.MarkChanged(t);  // before decoding: a failure may leave the tile half written
     if (record) {
       if (!DecodeTileRecorded(t, tile, predictors)) return false;
-    } else {
-      for (int s = 0; s < 6; ++s) {
-        const BlockSlot& slot = slots_[s];
-        if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
-      }
+    } else if (DecodeBlocks(plans_.data(), 6, predictors, tile, nullptr, nullptr) == Recorded::kFailed) {
+      return false;
     }
     if (next < tiles && !endOfUnit()) return false;
     t = next;
@@ -245,24 +245,9 @@ bool MxPEGScanToJPEGConverter::TablesMatchOutput(const mxmUndecodedMxPEGFrameDes
 bool MxPEGScanToJPEGConverter::DecodeTileRecorded(size_t index, int16_t* tile, int16_t* predictors) {
   BitWordWriter bits(tileCache_.RecordingArea());
   uint32_t pieces[3] = {0, 0, 0};
-  bool exact = true;
-  BeginRecording(bits);
-  for (int s = 0; s < 6; ++s) {
-    const BlockSlot& slot = slots_[s];
-    const Recorded r = DecodeBlockRecorded(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64,
-                                           s >= 1 && s <= 3);
-    if (r == Recorded::kFailed) {
-      EndRecording();
-      return false;
-    }
-    exact = exact && r == Recorded::kExact;
-    if (s >= 3) {
-      FlushRecording();
-      pieces[s - 3] = bits.ClosePiece();
-    }
-  }
-  EndRecording();
-  if (exact) tileCache_.CommitRecorded(index, bits.Position(), pieces[0], pieces[1], pieces[2], tile);
+  const Recorded r = DecodeBlocks(plans_.data(), 6, predictors, tile, &bits, pieces);
+  if (r == Recorded::kFailed) return false;
+  if (r == Recorded::kExact) tileCache_.CommitRecorded(index, bits.Position(), pieces[0], pieces[1], pieces[2], tile);
   return true;
 }
 
@@ -274,7 +259,7 @@ bool MxPEGScanToJPEGConverter::DecodeUnit422(int32_t unitRow, int32_t unitColumn
     const BlockSlot& slot = slots_[s];
     int16_t* target = s < 2 ? tile + ((odd ? 2 : 0) + s) * 64 : tile + (4 + (s - 2)) * 64;
     int16_t* block = (s >= 2 && odd) ? scratch_ : target;
-    if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], block)) return false;
+    if (DecodeBlocks(&plans_[s], 1, predictors, block, nullptr, nullptr) == Recorded::kFailed) return false;
     if (s >= 2) {
       ConvertChroma(block, target, slot.quant, odd);
       pendingChroma_[static_cast<size_t>(unitColumn) * 2 + (s - 2)] = odd ? 0 : 1;
