@@ -132,29 +132,43 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::DecodeBlocks(const BlockPla
                          : Decode<false>(plan, count, predictors, out, nullptr, nullptr);
 }
 
-// The bit buffer lives in locals for the whole unit, so that the compiler keeps it in registers; the
-// members see it again only around the slow refill and at the end.
-// Recording: the bits of the buffer from cnt up to `mark` are consumed but not yet recorded; they go
-// out before each refill shifts them away, and before a DC code that is not recorded.
+// The bit buffer lives in locals for the whole unit, so that the compiler keeps it in registers, and
+// is held there with the next bit at the top (bit 63): a code is consumed by one shift, which keeps the
+// chain from one table read to the next short. The members see it again (unread bits at the bottom)
+// only around the byte-by-byte refill and at the end.
+// Recording: `snap` is the buffer as it was `snapCount` bits ago, so its top snapCount - cnt bits are
+// the bits consumed since and not yet recorded; they go out before each refill and before a DC code
+// that is not recorded.
 template <bool kRecord>
 MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* plan, int count, int16_t* predictors,
                                                             int16_t* out, BitWordWriter* bits, uint32_t* pieces) {
-  uint64_t buf = bitBuffer_;
   int cnt = bitCount_;
-  int mark = cnt;
+  uint64_t acc = cnt != 0 ? bitBuffer_ << (64 - cnt) : 0;
+  uint64_t snap = acc;
+  int snapCount = cnt;
   bool exact = true;
+  auto consume = [&](int n) {  // n in 0..63
+    acc <<= n;
+    cnt -= n;
+  };
+  auto take = [&](int n) {  // the next n bits (1..16), consumed
+    const uint32_t v = static_cast<uint32_t>(acc >> (64 - n));
+    consume(n);
+    return v;
+  };
+  auto mark = [&]() {
+    snap = acc;
+    snapCount = cnt;
+  };
   auto flush = [&]() {
-    const int n = mark - cnt;  // 0..64: a slow refill can fill all 64 bits
-    if (n > 0) {
-      const uint64_t pending = buf >> cnt;  // n > 0, so cnt < 64
-      if (n == 64) {
-        bits->Put(pending >> 32, 32);
-        bits->Put(pending & 0xFFFFFFFFu, 32);
-      } else {
-        bits->Put(pending & ((uint64_t{1} << n) - 1), n);
-      }
+    const int n = snapCount - cnt;  // 0..64: a byte-by-byte refill can fill all 64 bits
+    if (n == 64) {
+      bits->Put(snap >> 32, 32);
+      bits->Put(snap & 0xFFFFFFFFu, 32);
+    } else if (n > 0) {
+      bits->Put(snap >> (64 - n), n);
     }
-    mark = cnt;
+    mark();
   };
   // Tops the buffer up to 57..63 bits in one load when eight bytes without 0xFF are at hand (no
   // stuffing, no marker); else FillBits byte by byte. `record`: the consumed bits count.
@@ -165,29 +179,29 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
       const uint64_t inverted = ~word;  // a 0xFF byte of word is a zero byte here
       if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
         const int bytes = (63 - cnt) >> 3;  // >= 4: refills come below 32 bits
-        buf = (buf << (8 * bytes)) | (word >> (64 - 8 * bytes));
+        // Whole bytes only: the bits of the next byte below them would be read again next time.
+        acc |= (word >> (64 - 8 * bytes)) << (64 - cnt - 8 * bytes);
         cnt += 8 * bytes;
         pos_ += bytes;
-        if (kRecord) mark = cnt;
+        if (kRecord) mark();
         return;
       }
     }
-    bitBuffer_ = buf;
+    bitBuffer_ = cnt != 0 ? acc >> (64 - cnt) : 0;
     bitCount_ = cnt;
     FillBits();
-    buf = bitBuffer_;
     cnt = bitCount_;
-    if (kRecord) mark = cnt;
+    acc = cnt != 0 ? bitBuffer_ << (64 - cnt) : 0;
+    if (kRecord) mark();
   };
   // Checked steps for the end of the data, where fewer bits than a code and value may be left: a code
-  // longer than the bits left fails, as the tree walk runs out of bits there.
+  // longer than the bits left fails, as the tree walk runs out of bits there (the bits below cnt are
+  // zeros).
   auto symbolChecked = [&](const mxcpcHuffmanTree& tree, bool record) {
     if (cnt < 16) refill(record);
-    const uint32_t top16 = cnt >= 16 ? static_cast<uint32_t>(buf >> (cnt - 16)) & 0xFFFFu
-                                     : static_cast<uint32_t>(buf << (16 - cnt)) & 0xFFFFu;
-    const mxcpcHuffmanTree::Code code = tree.Decode(top16);
+    const mxcpcHuffmanTree::Code code = tree.Decode(static_cast<uint32_t>(acc >> 48));
     if (code.length == 0 || code.length > cnt) return -1;
-    cnt -= code.length;
+    consume(code.length);
     return static_cast<int>(code.symbol);
   };
   auto receiveChecked = [&](int size, int& value, bool record) {  // EXTEND (T.81 F.2.2.1), size 1..16
@@ -195,18 +209,19 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
       refill(record);
       if (cnt < size) return false;
     }
-    cnt -= size;
-    value = Extend(static_cast<int>((buf >> cnt) & ((1u << size) - 1)), size);
+    value = Extend(static_cast<int>(take(size)), size);
     return true;
   };
   auto finish = [&](Recorded result) {
     if (kRecord) flush();
-    bitBuffer_ = buf;
+    bitBuffer_ = cnt != 0 ? acc >> (64 - cnt) : 0;
     bitCount_ = cnt;
     return result;
   };
   constexpr int kFast = mxcpcHuffmanTree::kFastBits;
-  constexpr uint32_t kFastMask = (1u << kFast) - 1;
+  // The length field of a FastAc entry; the flag above it stays clear of the 6 bits a shift uses.
+  constexpr int kFastLength = 63;
+  static_assert(mxcpcHuffmanTree::kFastValue > kFastLength, "the value flag must lie above the length");
   const uint8_t* const zigzag = kZigZagToNatural.data();
   std::memset(out, 0, static_cast<size_t>(count) * 64 * sizeof(int16_t));
   for (int b = 0; b < count; ++b, out += 64) {
@@ -217,20 +232,17 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     if (kRecord && !p.recordDc) flush();  // the bits before the DC code go in, the DC's stay out
     int diff = 0;
     if (cnt >= kMaxDcBits) {
-      const int32_t fast = dc.FastAc(static_cast<uint32_t>(buf >> (cnt - kFast)) & kFastMask);
+      const int32_t fast = dc.FastAc(static_cast<uint32_t>(acc >> (64 - kFast)));
       if (fast != 0) {
-        cnt -= fast & 31;
+        consume(fast & kFastLength);
         diff = fast >> 16;
       } else {
-        const mxcpcHuffmanTree::Code code = dc.Decode(static_cast<uint32_t>(buf >> (cnt - 16)) & 0xFFFFu);
+        const mxcpcHuffmanTree::Code code = dc.Decode(static_cast<uint32_t>(acc >> 48));
         if (code.length == 0) return finish(Recorded::kFailed);
-        cnt -= code.length;
+        consume(code.length);
         const int size = code.symbol & 15;
         if (size > kMaxDcSize) return finish(Recorded::kFailed);
-        if (size != 0) {
-          cnt -= size;
-          diff = Extend(static_cast<int>((buf >> cnt) & ((1u << size) - 1)), size);
-        }
+        if (size != 0) diff = Extend(static_cast<int>(take(size)), size);
       }
     } else {
       const int symbol = symbolChecked(dc, p.recordDc);
@@ -239,7 +251,7 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
       if (size > kMaxDcSize) return finish(Recorded::kFailed);
       if (size != 0 && !receiveChecked(size, diff, p.recordDc)) return finish(Recorded::kFailed);
     }
-    if (kRecord && !p.recordDc) mark = cnt;
+    if (kRecord && !p.recordDc) mark();
     int16_t& pred = predictors[p.component];
     if (kRecord && (pred + diff < INT16_MIN || pred + diff > INT16_MAX)) exact = false;
     pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
@@ -249,10 +261,10 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
       if (cnt < kMaxAcBits) refill(true);
       int symbol, value = 0;
       if (cnt >= kMaxAcBits) {
-        const int32_t fast = ac.FastAc(static_cast<uint32_t>(buf >> (cnt - kFast)) & kFastMask);
+        const int32_t fast = ac.FastAc(static_cast<uint32_t>(acc >> (64 - kFast)));
         if ((fast & mxcpcHuffmanTree::kFastValue) != 0) {
           // Fastest path: a short code and its value from one table read.
-          cnt -= fast & 31;
+          consume(fast & kFastLength);
           k += (fast >> 12) & 15;
           if (k > 63) return finish(Recorded::kFailed);
           out[zigzag[k++]] = static_cast<int16_t>(fast >> 16);
@@ -260,20 +272,17 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
           continue;
         }
         if (fast != 0) {  // a short code without value: end of block or a zero run
-          cnt -= fast & 31;
+          consume(fast & kFastLength);
           symbol = (fast >> 8) & 255;
         } else {
           // A code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
-          const mxcpcHuffmanTree::Code code = ac.Decode(static_cast<uint32_t>(buf >> (cnt - 16)) & 0xFFFFu);
+          const mxcpcHuffmanTree::Code code = ac.Decode(static_cast<uint32_t>(acc >> 48));
           if (code.length == 0) return finish(Recorded::kFailed);
-          cnt -= code.length;
+          consume(code.length);
           symbol = code.symbol;
           const int size = symbol & 15;
           if (size > kMaxAcSize) return finish(Recorded::kFailed);
-          if (size != 0) {
-            cnt -= size;
-            value = Extend(static_cast<int>((buf >> cnt) & ((1u << size) - 1)), size);
-          }
+          if (size != 0) value = Extend(static_cast<int>(take(size)), size);
         }
       } else {
         symbol = symbolChecked(ac, true);

@@ -55,7 +55,7 @@ class mxcpcHuffmanTree {
   // value << 16 | symbol << 8 | kFastValue when size > 0 | total bits (1..kFastBits); else 0 and the
   // caller takes Decode's path.
   static constexpr int kFastBits = 11;
-  static constexpr int32_t kFastValue = 32;
+  static constexpr int32_t kFastValue = 64;
   int32_t FastAc(uint32_t bits) const { return fastAc_[bits]; }
 
   // Walks the tree from the root with the given bits, most significant first; for tests.
