@@ -62,67 +62,116 @@ const uint16_t* MxPEGScanDecoderCore::QuantTable(int number) const {
   return quant_[number]->data();
 }
 
-void MxPEGScanDecoderCore::BeginScan(const uint8_t* data, uint32_t length) {
-  pos_ = data;
+bool MxPEGScanDecoderCore::BeginScan(const uint8_t* data, uint32_t length) {
   end_ = data + length;
-  bitBuffer_ = 0;
+  try {
+    // An interval's bytes without stuffing are never more than the scan's, plus the zeros to load past them.
+    if (plain_.size() < size_t{length} + kPlainSlack) plain_.resize(size_t{length} + kPlainSlack);
+  } catch (const std::bad_alloc&) {
+    plain_.clear();
+    return false;
+  }
+  BeginInterval(data);
+  return true;
+}
+
+// Copies the entropy-coded bytes from `from` up to the next marker (0xFF followed by anything but
+// 0x00) or the end of the scan into plain_, dropping the 0x00 after each 0xFF; eight bytes at a time
+// while none of them is 0xFF. The bytes from the marker to the end of the scan may be read as zeros.
+void MxPEGScanDecoderCore::BeginInterval(const uint8_t* from) {
+  const uint8_t* p = from;
+  uint8_t* out = plain_.data();
+  for (;;) {
+    while (end_ - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      const uint64_t inverted = ~word;  // a 0xFF byte of word is a zero byte here
+      if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0) break;
+      std::memcpy(out, p, sizeof word);
+      out += 8;
+      p += 8;
+    }
+    const uint8_t* stop = end_ - p >= 8 ? p + 8 : end_;  // the eight bytes with a 0xFF, or the tail
+    while (p < stop && *p != 0xFF) *out++ = *p++;
+    if (p == end_) break;
+    if (p == stop) continue;
+    if (end_ - p < 2 || p[1] != 0x00) break;  // a marker ends the data
+    *out++ = 0xFF;  // a data 0xFF and its stuffed 0x00
+    p += 2;
+  }
+  marker_ = p;
+  plainLength_ = static_cast<uint32_t>(out - plain_.data());
+  padLength_ = static_cast<uint32_t>(end_ - p);
+  std::memset(out, 0, kPlainSlack);
+  next_ = 0;
+  acc_ = 0;
   bitCount_ = 0;
-  atMarker_ = false;
-  padBytes_ = 0;
-  padded_ = 0;
 }
 
 bool MxPEGScanDecoderCore::Restart(uint32_t index) {
   bitCount_ -= bitCount_ % 8;  // the padding bits of the interval's last byte
-  // Whole bytes still buffered must all be the zeros put in past the marker, none of them read.
-  const uint32_t buffered = static_cast<uint32_t>(bitCount_ / 8);
-  if (atMarker_ ? buffered != padded_ : buffered != 0) return false;
-  const uint8_t* p = pos_;  // at the marker's first 0xFF, or the next unread byte
+  // All data must be read, and whole bytes still buffered must all be the zeros put in past the marker.
+  if (next_ < plainLength_ || static_cast<uint32_t>(bitCount_ / 8) != next_ - plainLength_) return false;
+  const uint8_t* p = marker_;
   while (end_ - p >= 2 && p[0] == 0xFF && p[1] == 0xFF) ++p;  // fill bytes
   if (end_ - p < 2 || p[0] != 0xFF || p[1] != 0xD0 + (index & 7)) return false;
-  pos_ = p + 2;
-  bitBuffer_ = 0;
-  bitCount_ = 0;
-  atMarker_ = false;
-  padBytes_ = 0;
-  padded_ = 0;
+  BeginInterval(p + 2);
   return true;
 }
 
 bool MxPEGScanDecoderCore::ScanEndedCleanly() const {
-  if (!atMarker_ || static_cast<uint32_t>(bitCount_ / 8) >= padded_) return true;  // no zero bit read
-  const uint8_t* p = pos_;
+  const uint32_t padded = next_ > plainLength_ ? next_ - plainLength_ : 0;
+  if (static_cast<uint32_t>(bitCount_ / 8) >= padded) return true;  // no zero bit read
+  const uint8_t* p = marker_;
   while (end_ - p >= 2 && p[0] == 0xFF && p[1] == 0xFF) ++p;
   return !(end_ - p >= 2 && p[1] >= 0xD0 && p[1] <= 0xD7);
 }
 
-// Tops the bit buffer up to at least 57 bits while input (or zero padding past a marker) lasts, byte
-// by byte: the decoder's own refill takes eight plain bytes in one load and leaves the rest to this.
+// Byte by byte near the end of the interval's data, then zeros while the padding lasts.
 void MxPEGScanDecoderCore::FillBits() {
   while (bitCount_ <= 56) {
     uint8_t byte = 0;
-    if (!atMarker_) {
-      if (pos_ >= end_) return;
-      byte = *pos_;
-      if (byte == 0xFF) {
-        if (end_ - pos_ >= 2 && pos_[1] == 0x00) {
-          pos_ += 2;  // stuffed 0x00 after a data 0xFF
-        } else {
-          atMarker_ = true;  // end of the entropy-coded data
-          padBytes_ = static_cast<uint32_t>(end_ - pos_);
-          continue;
-        }
-      } else {
-        ++pos_;
-      }
-    } else {
-      if (padBytes_ == 0) return;
-      --padBytes_;
-      ++padded_;
+    if (next_ < plainLength_) {
+      byte = plain_[next_];
+    } else if (next_ - plainLength_ >= padLength_) {
+      return;
     }
-    bitBuffer_ = (bitBuffer_ << 8) | byte;
+    ++next_;
+    acc_ |= uint64_t{byte} << (56 - bitCount_);
     bitCount_ += 8;
   }
+}
+
+// The 64 bits of the interval from bit `at` on; bits past its data are zeros.
+uint64_t MxPEGScanDecoderCore::PlainBits(uint64_t at) const {
+  const uint64_t byte = at / 8;
+  auto at8 = [&](uint64_t i) -> uint64_t { return i < plainLength_ ? plain_[i] : 0; };
+  uint64_t v = 0;
+  for (uint64_t i = byte; i < byte + 8; ++i) v = (v << 8) | at8(i);
+  const int shift = static_cast<int>(at % 8);
+  return shift != 0 ? (v << shift) | (at8(byte + 8) >> (8 - shift)) : v;
+}
+
+// Appends bits [from, to) of the interval to `bits`: whole words with one load each while the data
+// (and the zero slack after it) lasts.
+void MxPEGScanDecoderCore::RecordPlain(BitWordWriter& bits, uint64_t from, uint64_t to) const {
+  if (to <= from) return;
+  const int shift = static_cast<int>(from % 8);
+  const uint8_t* p = plain_.data() + from / 8;
+  uint64_t n = to - from;
+  if (to / 8 + 10 <= uint64_t{plainLength_} + kPlainSlack) {  // the last load ends before byte to / 8 + 10
+    for (;; p += 8, n -= 64) {
+      const uint64_t w = (LoadBigEndian64(p) << shift) | (uint64_t{p[8]} >> (8 - shift));  // >> 8 of a byte: 0
+      if (n < 64) {
+        bits.Put(w >> (64 - n), static_cast<int>(n));
+        return;
+      }
+      bits.PutWord(w);
+      if (n == 64) return;
+    }
+  }
+  for (; n >= 64; from += 64, n -= 64) bits.PutWord(PlainBits(from));
+  if (n != 0) bits.Put(PlainBits(from) >> (64 - n), static_cast<int>(n));
 }
 
 MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::DecodeBlocks(const BlockPlan* plan, int count,
@@ -133,20 +182,22 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::DecodeBlocks(const BlockPla
 }
 
 // The bit buffer lives in locals for the whole unit, so that the compiler keeps it in registers, and
-// is held there with the next bit at the top (bit 63): a code is consumed by one shift, which keeps the
-// chain from one table read to the next short. The members see it again (unread bits at the bottom)
-// only around the byte-by-byte refill and at the end.
-// Recording: `snap` is the buffer as it was `snapCount` bits ago, so its top snapCount - cnt bits are
-// the bits consumed since and not yet recorded; they go out before each refill and before a DC code
-// that is not recorded.
+// is held with the next bit at the top (bit 63): a code is consumed by one shift, which keeps the
+// chain from one table read to the next short. The members see it again only around the byte-by-byte
+// refill and at the end.
+// Recording copies the bits read from the interval's plain bytes by position, [from, the current bit),
+// before a DC code that stays out, at the end of each piece and at the end.
 template <bool kRecord>
 MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* plan, int count, int16_t* predictors,
                                                             int16_t* out, BitWordWriter* bits, uint32_t* pieces) {
+  uint64_t acc = acc_;
   int cnt = bitCount_;
-  uint64_t acc = cnt != 0 ? bitBuffer_ << (64 - cnt) : 0;
-  uint64_t snap = acc;
-  int snapCount = cnt;
+  uint32_t next = next_;
+  const uint8_t* const plain = plain_.data();
+  const uint32_t fastLimit = plainLength_ >= 8 ? plainLength_ - 7 : 0;  // below it, eight data bytes follow
   bool exact = true;
+  auto position = [&]() { return uint64_t{next} * 8 - static_cast<uint64_t>(cnt); };
+  uint64_t from = position();
   auto consume = [&](int n) {  // n in 0..63
     acc <<= n;
     cnt -= n;
@@ -156,66 +207,46 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     consume(n);
     return v;
   };
-  auto mark = [&]() {
-    snap = acc;
-    snapCount = cnt;
-  };
-  auto flush = [&]() {
-    const int n = snapCount - cnt;  // 0..64: a byte-by-byte refill can fill all 64 bits
-    if (n == 64) {
-      bits->Put(snap >> 32, 32);
-      bits->Put(snap & 0xFFFFFFFFu, 32);
-    } else if (n > 0) {
-      bits->Put(snap >> (64 - n), n);
+  // Tops the buffer up to 56..63 bits with one load while eight data bytes are at hand: the bits of a
+  // ninth byte that come along are the same as it brings in next time. Else FillBits byte by byte.
+  auto refill = [&]() {
+    if (next < fastLimit) {
+      acc |= LoadBigEndian64(plain + next) >> cnt;
+      next += static_cast<uint32_t>(63 - cnt) >> 3;
+      cnt |= 56;
+      return;
     }
-    mark();
-  };
-  // Tops the buffer up to 57..63 bits in one load when eight bytes without 0xFF are at hand (no
-  // stuffing, no marker); else FillBits byte by byte. `record`: the consumed bits count.
-  auto refill = [&](bool record) {
-    if (kRecord && record) flush();
-    if (!atMarker_ && end_ - pos_ >= 8) {
-      const uint64_t word = LoadBigEndian64(pos_);
-      const uint64_t inverted = ~word;  // a 0xFF byte of word is a zero byte here
-      if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
-        const int bytes = (63 - cnt) >> 3;  // >= 4: refills come below 32 bits
-        // Whole bytes only: the bits of the next byte below them would be read again next time.
-        acc |= (word >> (64 - 8 * bytes)) << (64 - cnt - 8 * bytes);
-        cnt += 8 * bytes;
-        pos_ += bytes;
-        if (kRecord) mark();
-        return;
-      }
-    }
-    bitBuffer_ = cnt != 0 ? acc >> (64 - cnt) : 0;
+    acc_ = cnt != 0 ? acc & ~(~uint64_t{0} >> cnt) : 0;  // FillBits adds below the bits held
     bitCount_ = cnt;
+    next_ = next;
     FillBits();
+    acc = acc_;
     cnt = bitCount_;
-    acc = cnt != 0 ? bitBuffer_ << (64 - cnt) : 0;
-    if (kRecord) mark();
+    next = next_;
   };
   // Checked steps for the end of the data, where fewer bits than a code and value may be left: a code
-  // longer than the bits left fails, as the tree walk runs out of bits there (the bits below cnt are
-  // zeros).
-  auto symbolChecked = [&](const mxcpcHuffmanTree& tree, bool record) {
-    if (cnt < 16) refill(record);
+  // longer than the bits left fails, as the tree walk runs out of bits there. (Bits below cnt do not
+  // matter: a code found within the bits held is found whatever follows them.)
+  auto symbolChecked = [&](const mxcpcHuffmanTree& tree) {
+    if (cnt < 16) refill();
     const mxcpcHuffmanTree::Code code = tree.Decode(static_cast<uint32_t>(acc >> 48));
     if (code.length == 0 || code.length > cnt) return -1;
     consume(code.length);
     return static_cast<int>(code.symbol);
   };
-  auto receiveChecked = [&](int size, int& value, bool record) {  // EXTEND (T.81 F.2.2.1), size 1..16
+  auto receiveChecked = [&](int size, int& value) {  // EXTEND (T.81 F.2.2.1), size 1..16
     if (cnt < size) {
-      refill(record);
+      refill();
       if (cnt < size) return false;
     }
     value = Extend(static_cast<int>(take(size)), size);
     return true;
   };
   auto finish = [&](Recorded result) {
-    if (kRecord) flush();
-    bitBuffer_ = cnt != 0 ? acc >> (64 - cnt) : 0;
+    if (kRecord) RecordPlain(*bits, from, position());
+    acc_ = acc;
     bitCount_ = cnt;
+    next_ = next;
     return result;
   };
   constexpr int kFast = mxcpcHuffmanTree::kFastBits;
@@ -228,8 +259,8 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     const BlockPlan& p = plan[b];
     const mxcpcHuffmanTree& dc = *p.dc;
     const mxcpcHuffmanTree& ac = *p.ac;
-    if (cnt < kMaxDcBits) refill(true);
-    if (kRecord && !p.recordDc) flush();  // the bits before the DC code go in, the DC's stay out
+    if (cnt < kMaxDcBits) refill();
+    if (kRecord && !p.recordDc) RecordPlain(*bits, from, position());  // the bits before the DC code go in
     int diff = 0;
     if (cnt >= kMaxDcBits) {
       const int32_t fast = dc.FastAc(static_cast<uint32_t>(acc >> (64 - kFast)));
@@ -245,20 +276,20 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
         if (size != 0) diff = Extend(static_cast<int>(take(size)), size);
       }
     } else {
-      const int symbol = symbolChecked(dc, p.recordDc);
+      const int symbol = symbolChecked(dc);
       if (symbol < 0) return finish(Recorded::kFailed);
       const int size = symbol & 15;
       if (size > kMaxDcSize) return finish(Recorded::kFailed);
-      if (size != 0 && !receiveChecked(size, diff, p.recordDc)) return finish(Recorded::kFailed);
+      if (size != 0 && !receiveChecked(size, diff)) return finish(Recorded::kFailed);
     }
-    if (kRecord && !p.recordDc) mark();
+    if (kRecord && !p.recordDc) from = position();  // the DC's bits stay out
     int16_t& pred = predictors[p.component];
     if (kRecord && (pred + diff < INT16_MIN || pred + diff > INT16_MAX)) exact = false;
     pred = static_cast<int16_t>(pred + diff);  // the store keeps 16 bits
     out[0] = pred;
     bool zeroRunOpen = false;  // a ZRL that no value has closed yet
     for (int k = 1; k < 64;) {
-      if (cnt < kMaxAcBits) refill(true);
+      if (cnt < kMaxAcBits) refill();
       int symbol, value = 0;
       if (cnt >= kMaxAcBits) {
         const int32_t fast = ac.FastAc(static_cast<uint32_t>(acc >> (64 - kFast)));
@@ -285,11 +316,11 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
           if (size != 0) value = Extend(static_cast<int>(take(size)), size);
         }
       } else {
-        symbol = symbolChecked(ac, true);
+        symbol = symbolChecked(ac);
         if (symbol < 0) return finish(Recorded::kFailed);
         const int size = symbol & 15;
         if (size > kMaxAcSize) return finish(Recorded::kFailed);
-        if (size != 0 && !receiveChecked(size, value, true)) return finish(Recorded::kFailed);
+        if (size != 0 && !receiveChecked(size, value)) return finish(Recorded::kFailed);
       }
       if (symbol == 0) break;  // end of block
       const int run = symbol >> 4;
@@ -310,7 +341,9 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     // coder does only when that value is not zero.
     if (kRecord && zeroRunOpen) exact = false;
     if (kRecord && p.endsPiece) {
-      flush();
+      const uint64_t at = position();
+      RecordPlain(*bits, from, at);
+      from = at;
       *pieces++ = bits->ClosePiece();
     }
   }

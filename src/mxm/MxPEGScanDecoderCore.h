@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "mxm/BitWordWriter.h"
 #include "mxm/mxcpcHuffmanTree.h"
@@ -44,8 +45,8 @@ class MxPEGScanDecoderCore {
  protected:
   // Scan reader over [data, data + length): bits most significant first, 0x00 after 0xFF skipped.
   // At a marker (0xFF followed by anything but 0x00) the data ends; the remaining bytes read as zero
-  // bits, and reading past the length fails.
-  void BeginScan(const uint8_t* data, uint32_t length);
+  // bits, and reading past the length fails. False when out of memory.
+  bool BeginScan(const uint8_t* data, uint32_t length);
   // The end of a restart interval (T.81 F.2.2.5 / B.2.5): the rest of the current byte is padding, the
   // marker RSTn with n = index modulo 8 must follow (fill bytes before it allowed), and reading goes on
   // after it. False when the interval's data did not end exactly there or another marker follows.
@@ -90,7 +91,10 @@ class MxPEGScanDecoderCore {
     return v;
   }
 
+  void BeginInterval(const uint8_t* from);
   void FillBits();
+  uint64_t PlainBits(uint64_t at) const;
+  void RecordPlain(BitWordWriter& bits, uint64_t from, uint64_t to) const;
   template <bool kRecord>
   Recorded Decode(const BlockPlan* plan, int count, int16_t* predictors, int16_t* out, BitWordWriter* bits,
                   uint32_t* pieces);
@@ -99,13 +103,17 @@ class MxPEGScanDecoderCore {
   std::array<StandardTable, 8> standard_{};
   std::array<std::unique_ptr<std::array<uint16_t, 64>>, 4> quant_;
 
-  const uint8_t* pos_ = nullptr;
+  // The restart interval being read, its stuffing removed, then kPlainSlack zero bytes. The bytes from
+  // its marker to the end of the scan may be read past its data as zeros.
+  static constexpr size_t kPlainSlack = 16;
+  std::vector<uint8_t> plain_;
+  uint32_t plainLength_ = 0;
+  uint32_t padLength_ = 0;
+  uint32_t next_ = 0;  // the next byte of plain_ (or of the padding past it) for the bit buffer
+  const uint8_t* marker_ = nullptr;  // where the interval's data ends in the scan: a marker or the end
   const uint8_t* end_ = nullptr;
-  uint64_t bitBuffer_ = 0;  // the low bitCount_ bits are unread
+  uint64_t acc_ = 0;  // the top bitCount_ bits are unread; the bits below may be those of the next byte
   int bitCount_ = 0;
-  bool atMarker_ = false;
-  uint32_t padBytes_ = 0;   // bytes past the marker that may still be read as zeros
-  uint32_t padded_ = 0;     // zero bytes put into the buffer since the marker
 };
 
 }  // namespace mxm

@@ -74,7 +74,7 @@ void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescript
       return;
     if (!PrepareStore(frame.tileColumns, frame.tileRows)) return;
     ExpressStoreInFrameTables();
-    BeginScan(frame.scanData, frame.scanLength);
+    if (!BeginScan(frame.scanData, frame.scanLength)) return;
     if (!DecodeUnits(frame, layout)) return;
     WritePicture(frame.width, frame.height);
   } catch (...) {
