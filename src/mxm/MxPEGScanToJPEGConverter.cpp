@@ -2,6 +2,7 @@
 #include "mxm/MxPEGScanToJPEGConverter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -202,16 +203,25 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
   const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
   if (frame.tileMap == nullptr) tileCache_.Resize(tiles);  // every tile comes anew: drop all kept bits
   const bool record = TablesMatchOutput(frame);
-  auto sent = [&](size_t t) {
-    if (frame.tileMap == nullptr) return true;
-    const size_t byte = t / 8;
-    return byte < mapBytes && (frame.tileMap[byte] & (0x80u >> (t % 8))) != 0;
+  // The first tile sent at or after t, or `tiles`.
+  auto nextSent = [&](size_t t) {
+    if (frame.tileMap == nullptr) return t;
+    while (t < tiles && t / 8 < mapBytes) {
+      const unsigned bits = (frame.tileMap[t / 8] << (t % 8)) & 0xFFu;
+      if (bits != 0) return std::min(tiles, t + static_cast<size_t>(std::countl_zero(static_cast<uint8_t>(bits))));
+      t = (t / 8 + 1) * 8;
+    }
+    return tiles;
   };
-  size_t t = 0;
-  while (t < tiles && !sent(t)) ++t;
+  for (const int s : {0, 4, 5}) {  // the tables a tile reads: luminance, Cb, Cr (often Cr's are Cb's)
+    if (s == 5 && plans_[5].dc == plans_[4].dc && plans_[5].ac == plans_[4].ac) break;
+    plans_[s].dc->Prefetch();
+    plans_[s].ac->Prefetch();
+  }
+  size_t t = nextSent(0);
+  if (t < tiles) PrefetchForWrite(&store_[t * kCoefficientsPerTile], kCoefficientsPerTile * sizeof(int16_t));
   while (t < tiles) {
-    size_t next = t + 1;
-    while (next < tiles && !sent(next)) ++next;
+    const size_t next = nextSent(t + 1);
     // The store is far larger than the caches: ask for the next tile's lines while this one decodes.
     if (next < tiles) PrefetchForWrite(&store_[next * kCoefficientsPerTile], kCoefficientsPerTile * sizeof(int16_t));
     int16_t* tile = &store_[t * kCoefficientsPerTile];

@@ -107,6 +107,13 @@ void mxcpcHuffmanTree::BuildTables(const std::vector<Leaf>& leaves) {
   }
 }
 
+void mxcpcHuffmanTree::Prefetch() const {
+#if defined(__GNUC__) || defined(__clang__)
+  for (size_t i = 0; i < sizeof fastAc_; i += 64) __builtin_prefetch(reinterpret_cast<const char*>(fastAc_.data()) + i);
+  for (size_t i = 0; i < sizeof primary_; i += 64) __builtin_prefetch(reinterpret_cast<const char*>(primary_.data()) + i);
+#endif
+}
+
 int mxcpcHuffmanTree::DecodeBits(uint32_t bits, int count) const {
   int32_t node = kRoot;
   for (int i = 0; i < count; ++i) {

@@ -58,6 +58,10 @@ class mxcpcHuffmanTree {
   static constexpr int32_t kFastValue = 64;
   int32_t FastAc(uint32_t bits) const { return fastAc_[bits]; }
 
+  // Asks for the lines of the decoding tables, ahead of a picture that finds the caches cold (the
+  // table reads otherwise wait one after another); nothing where the compiler has no such hint.
+  void Prefetch() const;
+
   // Walks the tree from the root with the given bits, most significant first; for tests.
   // Returns the symbol, or -1 when the bits lead to the sentinel or end before a leaf.
   int DecodeBits(uint32_t bits, int count) const;
