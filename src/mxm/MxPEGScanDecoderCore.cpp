@@ -243,7 +243,7 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     return true;
   };
   auto finish = [&](Recorded result) {
-    if (kRecord) RecordPlain(*bits, from, position());
+    if (kRecord && position() != from) RecordPlain(*bits, from, position());
     acc_ = acc;
     bitCount_ = cnt;
     next_ = next;
@@ -259,28 +259,30 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     const BlockPlan& p = plan[b];
     const mxcpcHuffmanTree& dc = *p.dc;
     const mxcpcHuffmanTree& ac = *p.ac;
-    if (cnt < kMaxDcBits) refill();
-    if (kRecord && !p.recordDc) RecordPlain(*bits, from, position());  // the bits before the DC code go in
+    if (kRecord && !p.recordDc && position() != from) RecordPlain(*bits, from, position());  // the bits before it
+    // A short code with its value needs no more than kFast bits; longer ones refill further.
+    if (cnt < kFast) refill();
     int diff = 0;
-    if (cnt >= kMaxDcBits) {
-      const int32_t fast = dc.FastAc(static_cast<uint32_t>(acc >> (64 - kFast)));
-      if (fast != 0) {
-        consume(fast & kFastLength);
-        diff = fast >> 16;
-      } else {
+    const int32_t dcFast = cnt >= kFast ? dc.FastAc(static_cast<uint32_t>(acc >> (64 - kFast))) : 0;
+    if (dcFast != 0) {
+      consume(dcFast & kFastLength);
+      diff = dcFast >> 16;
+    } else {
+      if (cnt < kMaxDcBits) refill();
+      if (cnt >= kMaxDcBits) {
         const mxcpcHuffmanTree::Code code = dc.Decode(static_cast<uint32_t>(acc >> 48));
         if (code.length == 0) return finish(Recorded::kFailed);
         consume(code.length);
         const int size = code.symbol & 15;
         if (size > kMaxDcSize) return finish(Recorded::kFailed);
         if (size != 0) diff = Extend(static_cast<int>(take(size)), size);
+      } else {
+        const int symbol = symbolChecked(dc);
+        if (symbol < 0) return finish(Recorded::kFailed);
+        const int size = symbol & 15;
+        if (size > kMaxDcSize) return finish(Recorded::kFailed);
+        if (size != 0 && !receiveChecked(size, diff)) return finish(Recorded::kFailed);
       }
-    } else {
-      const int symbol = symbolChecked(dc);
-      if (symbol < 0) return finish(Recorded::kFailed);
-      const int size = symbol & 15;
-      if (size > kMaxDcSize) return finish(Recorded::kFailed);
-      if (size != 0 && !receiveChecked(size, diff)) return finish(Recorded::kFailed);
     }
     if (kRecord && !p.recordDc) from = position();  // the DC's bits stay out
     int16_t& pred = predictors[p.component];
@@ -289,23 +291,24 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     out[0] = pred;
     bool zeroRunOpen = false;  // a ZRL that no value has closed yet
     for (int k = 1; k < 64;) {
-      if (cnt < kMaxAcBits) refill();
+      if (cnt < kFast) refill();
       int symbol, value = 0;
-      if (cnt >= kMaxAcBits) {
-        const int32_t fast = ac.FastAc(static_cast<uint32_t>(acc >> (64 - kFast)));
-        if ((fast & mxcpcHuffmanTree::kFastValue) != 0) {
-          // Fastest path: a short code and its value from one table read.
-          consume(fast & kFastLength);
-          k += (fast >> 12) & 15;
-          if (k > 63) return finish(Recorded::kFailed);
-          out[zigzag[k++]] = static_cast<int16_t>(fast >> 16);
-          if (kRecord) zeroRunOpen = false;
-          continue;
-        }
-        if (fast != 0) {  // a short code without value: end of block or a zero run
-          consume(fast & kFastLength);
-          symbol = (fast >> 8) & 255;
-        } else {
+      const int32_t fast = cnt >= kFast ? ac.FastAc(static_cast<uint32_t>(acc >> (64 - kFast))) : 0;
+      if ((fast & mxcpcHuffmanTree::kFastValue) != 0) {
+        // Fastest path: a short code and its value from one table read.
+        consume(fast & kFastLength);
+        k += (fast >> 12) & 15;
+        if (k > 63) return finish(Recorded::kFailed);
+        out[zigzag[k++]] = static_cast<int16_t>(fast >> 16);
+        if (kRecord) zeroRunOpen = false;
+        continue;
+      }
+      if (fast != 0) {  // a short code without value: end of block or a zero run
+        consume(fast & kFastLength);
+        symbol = (fast >> 8) & 255;
+      } else {
+        if (cnt < kMaxAcBits) refill();
+        if (cnt >= kMaxAcBits) {
           // A code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
           const mxcpcHuffmanTree::Code code = ac.Decode(static_cast<uint32_t>(acc >> 48));
           if (code.length == 0) return finish(Recorded::kFailed);
@@ -314,13 +317,13 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
           const int size = symbol & 15;
           if (size > kMaxAcSize) return finish(Recorded::kFailed);
           if (size != 0) value = Extend(static_cast<int>(take(size)), size);
+        } else {
+          symbol = symbolChecked(ac);
+          if (symbol < 0) return finish(Recorded::kFailed);
+          const int size = symbol & 15;
+          if (size > kMaxAcSize) return finish(Recorded::kFailed);
+          if (size != 0 && !receiveChecked(size, value)) return finish(Recorded::kFailed);
         }
-      } else {
-        symbol = symbolChecked(ac);
-        if (symbol < 0) return finish(Recorded::kFailed);
-        const int size = symbol & 15;
-        if (size > kMaxAcSize) return finish(Recorded::kFailed);
-        if (size != 0 && !receiveChecked(size, value)) return finish(Recorded::kFailed);
       }
       if (symbol == 0) break;  // end of block
       const int run = symbol >> 4;
