@@ -8,6 +8,15 @@
 #include <cstring>
 #include <new>
 
+// For the slow paths of the block decoder: kept out of its loop, so that the loop's state fits in registers.
+#if defined(__GNUC__) || defined(__clang__)
+#define MXM_NOINLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define MXM_NOINLINE __declspec(noinline)
+#else
+#define MXM_NOINLINE
+#endif
+
 namespace mxm {
 
 const std::array<uint8_t, 64> kZigZagToNatural = {
@@ -127,19 +136,64 @@ bool MxPEGScanDecoderCore::ScanEndedCleanly() const {
   return !(end_ - p >= 2 && p[1] >= 0xD0 && p[1] <= 0xD7);
 }
 
-// Byte by byte near the end of the interval's data, then zeros while the padding lasts.
-void MxPEGScanDecoderCore::FillBits() {
-  while (bitCount_ <= 56) {
+// Byte by byte near the end of the interval's data, then zeros while the padding lasts. The bits
+// below the ones held must be zeros.
+MXM_NOINLINE MxPEGScanDecoderCore::BitState MxPEGScanDecoderCore::FillBytes(BitState s) const {
+  while (s.count <= 56) {
     uint8_t byte = 0;
-    if (next_ < plainLength_) {
-      byte = plain_[next_];
-    } else if (next_ - plainLength_ >= padLength_) {
-      return;
+    if (s.next < plainLength_) {
+      byte = plain_[s.next];
+    } else if (s.next - plainLength_ >= padLength_) {
+      break;
     }
-    ++next_;
-    acc_ |= uint64_t{byte} << (56 - bitCount_);
-    bitCount_ += 8;
+    ++s.next;
+    s.acc |= uint64_t{byte} << (56 - s.count);
+    s.count += 8;
   }
+  return s;
+}
+
+// Tops the buffer up to 56..63 bits with one load while eight data bytes are at hand: the bits of a
+// ninth byte that come along are the same as it brings in next time. Else FillBytes byte by byte.
+inline MxPEGScanDecoderCore::BitState MxPEGScanDecoderCore::Refill(BitState s) const {
+  if (s.next + 8 <= plainLength_) {
+    s.acc |= LoadBigEndian64(plain_.data() + s.next) >> s.count;
+    s.next += static_cast<uint32_t>(63 - s.count) >> 3;
+    s.count |= 56;
+    return s;
+  }
+  return FillBytes(BitState{s.count != 0 ? s.acc & ~(~uint64_t{0} >> s.count) : 0, s.count, s.next});
+}
+
+// A code the combined table does not hold, and its value (symbol read as run << 4 | size, size up to
+// maxSize). With a code and value's worth of bits held, no further checks; near the end of the data,
+// a code longer than the bits left fails, as the tree walk runs out of bits there. (Bits below the
+// ones held do not matter: a code found within them is found whatever follows.) Symbol -1: failed.
+MXM_NOINLINE MxPEGScanDecoderCore::LongCode MxPEGScanDecoderCore::DecodeLong(const mxcpcHuffmanTree& tree, BitState s,
+                                                                              int maxSize) const {
+  auto take = [&](int n) {  // the next n bits (1..16), consumed
+    const uint32_t v = static_cast<uint32_t>(s.acc >> (64 - n));
+    s.acc <<= n;
+    s.count -= n;
+    return v;
+  };
+  const int need = 16 + maxSize;
+  if (s.count < need) s = Refill(s);
+  if (s.count < 16) s = Refill(s);
+  const mxcpcHuffmanTree::Code code = tree.Decode(static_cast<uint32_t>(s.acc >> 48));
+  if (code.length == 0 || code.length > s.count) return LongCode{s, -1, 0};
+  take(code.length);
+  const int size = code.symbol & 15;
+  if (size > maxSize) return LongCode{s, -1, 0};
+  int value = 0;
+  if (size != 0) {
+    if (s.count < size) {
+      s = Refill(s);
+      if (s.count < size) return LongCode{s, -1, 0};
+    }
+    value = Extend(static_cast<int>(take(size)), size);
+  }
+  return LongCode{s, code.symbol, value};
 }
 
 // The 64 bits of the interval from bit `at` on; bits past its data are zeros.
@@ -202,46 +256,29 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     acc <<= n;
     cnt -= n;
   };
-  auto take = [&](int n) {  // the next n bits (1..16), consumed
-    const uint32_t v = static_cast<uint32_t>(acc >> (64 - n));
-    consume(n);
-    return v;
-  };
-  // Tops the buffer up to 56..63 bits with one load while eight data bytes are at hand: the bits of a
-  // ninth byte that come along are the same as it brings in next time. Else FillBits byte by byte.
+  // The fast case of Refill, in place.
   auto refill = [&]() {
-    if (next < fastLimit) {
+    if (next < fastLimit) [[likely]] {
       acc |= LoadBigEndian64(plain + next) >> cnt;
       next += static_cast<uint32_t>(63 - cnt) >> 3;
       cnt |= 56;
       return;
     }
-    acc_ = cnt != 0 ? acc & ~(~uint64_t{0} >> cnt) : 0;  // FillBits adds below the bits held
-    bitCount_ = cnt;
-    next_ = next;
-    FillBits();
-    acc = acc_;
-    cnt = bitCount_;
-    next = next_;
+    // Passed and returned by value, so that the state stays in registers here.
+    const BitState s = FillBytes(BitState{cnt != 0 ? acc & ~(~uint64_t{0} >> cnt) : 0, cnt, next});
+    acc = s.acc;
+    cnt = s.count;
+    next = s.next;
   };
-  // Checked steps for the end of the data, where fewer bits than a code and value may be left: a code
-  // longer than the bits left fails, as the tree walk runs out of bits there. (Bits below cnt do not
-  // matter: a code found within the bits held is found whatever follows them.)
-  auto symbolChecked = [&](const mxcpcHuffmanTree& tree) {
-    if (cnt < 16) refill();
-    const mxcpcHuffmanTree::Code code = tree.Decode(static_cast<uint32_t>(acc >> 48));
-    if (code.length == 0 || code.length > cnt) return -1;
-    consume(code.length);
-    return static_cast<int>(code.symbol);
+  auto decodeLong = [&](const mxcpcHuffmanTree& tree, int maxSize, int& value) {
+    const LongCode c = DecodeLong(tree, BitState{acc, cnt, next}, maxSize);
+    acc = c.state.acc;
+    cnt = c.state.count;
+    next = c.state.next;
+    value = c.value;
+    return c.symbol;
   };
-  auto receiveChecked = [&](int size, int& value) {  // EXTEND (T.81 F.2.2.1), size 1..16
-    if (cnt < size) {
-      refill();
-      if (cnt < size) return false;
-    }
-    value = Extend(static_cast<int>(take(size)), size);
-    return true;
-  };
+  // One exit for success and one for failure: the bit state goes back to the members there only.
   auto finish = [&](Recorded result) {
     if (kRecord && position() != from) RecordPlain(*bits, from, position());
     acc_ = acc;
@@ -264,25 +301,11 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     if (cnt < kFast) refill();
     int diff = 0;
     const int32_t dcFast = cnt >= kFast ? dc.FastAc(static_cast<uint32_t>(acc >> (64 - kFast))) : 0;
-    if (dcFast != 0) {
+    if (dcFast != 0) [[likely]] {
       consume(dcFast & kFastLength);
       diff = dcFast >> 16;
     } else {
-      if (cnt < kMaxDcBits) refill();
-      if (cnt >= kMaxDcBits) {
-        const mxcpcHuffmanTree::Code code = dc.Decode(static_cast<uint32_t>(acc >> 48));
-        if (code.length == 0) return finish(Recorded::kFailed);
-        consume(code.length);
-        const int size = code.symbol & 15;
-        if (size > kMaxDcSize) return finish(Recorded::kFailed);
-        if (size != 0) diff = Extend(static_cast<int>(take(size)), size);
-      } else {
-        const int symbol = symbolChecked(dc);
-        if (symbol < 0) return finish(Recorded::kFailed);
-        const int size = symbol & 15;
-        if (size > kMaxDcSize) return finish(Recorded::kFailed);
-        if (size != 0 && !receiveChecked(size, diff)) return finish(Recorded::kFailed);
-      }
+      if (decodeLong(dc, kMaxDcSize, diff) < 0) goto failed;
     }
     if (kRecord && !p.recordDc) from = position();  // the DC's bits stay out
     int16_t& pred = predictors[p.component];
@@ -294,11 +317,11 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
       if (cnt < kFast) refill();
       int symbol, value = 0;
       const int32_t fast = cnt >= kFast ? ac.FastAc(static_cast<uint32_t>(acc >> (64 - kFast))) : 0;
-      if ((fast & mxcpcHuffmanTree::kFastValue) != 0) {
+      if ((fast & mxcpcHuffmanTree::kFastValue) != 0) [[likely]] {
         // Fastest path: a short code and its value from one table read.
         consume(fast & kFastLength);
         k += (fast >> 12) & 15;
-        if (k > 63) return finish(Recorded::kFailed);
+        if (k > 63) [[unlikely]] goto failed;
         out[zigzag[k++]] = static_cast<int16_t>(fast >> 16);
         if (kRecord) zeroRunOpen = false;
         continue;
@@ -307,27 +330,12 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
         consume(fast & kFastLength);
         symbol = (fast >> 8) & 255;
       } else {
-        if (cnt < kMaxAcBits) refill();
-        if (cnt >= kMaxAcBits) {
-          // A code (<= 16 bits) and its value (<= 10 bits) are both in the buffer.
-          const mxcpcHuffmanTree::Code code = ac.Decode(static_cast<uint32_t>(acc >> 48));
-          if (code.length == 0) return finish(Recorded::kFailed);
-          consume(code.length);
-          symbol = code.symbol;
-          const int size = symbol & 15;
-          if (size > kMaxAcSize) return finish(Recorded::kFailed);
-          if (size != 0) value = Extend(static_cast<int>(take(size)), size);
-        } else {
-          symbol = symbolChecked(ac);
-          if (symbol < 0) return finish(Recorded::kFailed);
-          const int size = symbol & 15;
-          if (size > kMaxAcSize) return finish(Recorded::kFailed);
-          if (size != 0 && !receiveChecked(size, value)) return finish(Recorded::kFailed);
-        }
+        symbol = decodeLong(ac, kMaxAcSize, value);
+        if (symbol < 0) goto failed;
       }
       if (symbol == 0) break;  // end of block
       const int run = symbol >> 4;
-      if (run + 1 > 64 - k) return finish(Recorded::kFailed);
+      if (run + 1 > 64 - k) goto failed;
       if (kRecord) {
         // The coder writes a ZRL only before a value and size 0 only as ZRL or end of block.
         if ((symbol & 15) == 0) {
@@ -351,6 +359,8 @@ MxPEGScanDecoderCore::Recorded MxPEGScanDecoderCore::Decode(const BlockPlan* pla
     }
   }
   return finish(exact ? Recorded::kExact : Recorded::kInexact);
+failed:
+  return finish(Recorded::kFailed);
 }
 
 }  // namespace mxm

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -79,20 +80,34 @@ class MxPEGScanDecoderCore {
                         uint32_t* pieces);
 
  private:
-  // Longest code plus its value: with this many bits buffered a coefficient needs no further checks.
-  static constexpr int kMaxAcBits = 16 + kMaxAcSize;
-  static constexpr int kMaxDcBits = 16 + kMaxDcSize;
 
   static int Extend(int bits, int size) { return bits >= (1 << (size - 1)) ? bits : bits + 1 - (1 << size); }
-  // Compilers turn this into one load and a byte swap.
   static uint64_t LoadBigEndian64(const uint8_t* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    uint64_t v;  // one load and a byte swap (the loop below is not always recognised as one)
+    std::memcpy(&v, p, sizeof v);
+    return __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_bswap64(v) : v;
+#else
     uint64_t v = 0;
     for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
     return v;
+#endif
   }
 
+  struct BitState {
+    uint64_t acc;
+    int count;
+    uint32_t next;
+  };
+  struct LongCode {
+    BitState state;
+    int symbol;
+    int value;
+  };
   void BeginInterval(const uint8_t* from);
-  void FillBits();
+  BitState FillBytes(BitState s) const;
+  BitState Refill(BitState s) const;
+  LongCode DecodeLong(const mxcpcHuffmanTree& tree, BitState s, int maxSize) const;
   uint64_t PlainBits(uint64_t at) const;
   void RecordPlain(BitWordWriter& bits, uint64_t from, uint64_t to) const;
   template <bool kRecord>
