@@ -54,7 +54,7 @@ class mxcpcHuffmanTree {
   // code and its value bits (symbol read as run << 4 | size) both fit in them, gives
   // value << 16 | symbol << 8 | kFastValue when size > 0 | total bits (1..kFastBits); else 0 and the
   // caller takes Decode's path.
-  static constexpr int kFastBits = 11;
+  static constexpr int kFastBits = 10;
   static constexpr int32_t kFastValue = 64;
   int32_t FastAc(uint32_t bits) const { return fastAc_[bits]; }
 
