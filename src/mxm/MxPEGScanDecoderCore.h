@@ -80,7 +80,6 @@ class MxPEGScanDecoderCore {
                         uint32_t* pieces);
 
  private:
-
   static int Extend(int bits, int size) { return bits >= (1 << (size - 1)) ? bits : bits + 1 - (1 << size); }
   static uint64_t LoadBigEndian64(const uint8_t* p) {
 #if defined(__GNUC__) || defined(__clang__)
