@@ -37,13 +37,15 @@ void CheckHuffman(FuzzedDataProvider& in) {
     }
     const mxm::mxcpcHuffmanTree::Code code = tree->Decode(bits);
     if (walkSymbol < 0 ? code.length != 0 : (code.length != walkLength || code.symbol != walkSymbol)) __builtin_trap();
-    // Short codes with their value bits: the first kLookupBits bits.
-    const uint32_t shortBits = bits >> (16 - mxm::mxcpcHuffmanTree::kLookupBits);
+    // Short codes with their value bits: the first kFastBits bits.
+    const uint32_t shortBits = bits >> (16 - mxm::mxcpcHuffmanTree::kFastBits);
     const int32_t fast = tree->FastAc(shortBits);
     if (fast == 0) continue;
     const int size = code.symbol & 15;
     const int total = code.length + size;
-    if (code.length == 0 || total != (fast & 31) || ((fast >> 8) & 255) != code.symbol) __builtin_trap();
+    if (code.length == 0 || total != (fast & 31) || ((fast >> 8) & 255) != code.symbol ||
+        ((fast & mxm::mxcpcHuffmanTree::kFastValue) != 0) != (size != 0))
+      __builtin_trap();
     int value = 0;
     if (size != 0) {
       const int raw = static_cast<int>((bits >> (16 - total)) & ((1u << size) - 1));

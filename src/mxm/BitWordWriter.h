@@ -22,6 +22,15 @@ class BitWordWriter {
       free_ += 64 - n;
     }
   }
+  // 64 bits at once.
+  void PutWord(uint64_t w) {
+    if (free_ == 64) {
+      *out_++ = w;
+    } else {
+      *out_++ = (acc_ << free_) | (w >> (64 - free_));
+      acc_ = w;
+    }
+  }
   // Ends a piece: pads its last word with zeros; the next piece starts a new word. Returns its bits.
   uint32_t ClosePiece() {
     const uint32_t bits = static_cast<uint32_t>(out_ - pieceStart_) * 64 + static_cast<uint32_t>(64 - free_);

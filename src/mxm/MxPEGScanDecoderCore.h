@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "mxm/BitWordWriter.h"
 #include "mxm/mxcpcHuffmanTree.h"
@@ -44,8 +46,8 @@ class MxPEGScanDecoderCore {
  protected:
   // Scan reader over [data, data + length): bits most significant first, 0x00 after 0xFF skipped.
   // At a marker (0xFF followed by anything but 0x00) the data ends; the remaining bytes read as zero
-  // bits, and reading past the length fails.
-  void BeginScan(const uint8_t* data, uint32_t length);
+  // bits, and reading past the length fails. False when out of memory.
+  bool BeginScan(const uint8_t* data, uint32_t length);
   // The end of a restart interval (T.81 F.2.2.5 / B.2.5): the rest of the current byte is padding, the
   // marker RSTn with n = index modulo 8 must follow (fill bytes before it allowed), and reading goes on
   // after it. False when the interval's data did not end exactly there or another marker follows.
@@ -53,89 +55,79 @@ class MxPEGScanDecoderCore {
   // After the last block: false when the scan's data ended at a restart marker and the decoder read
   // past it (restart markers without a restart interval), so the blocks after it are made up.
   bool ScanEndedCleanly() const;
-  // Decodes one block into natural order. pred is the component's DC predictor and becomes the
-  // block's DC. False on an invalid code, a value size above the baseline limits, an AC run past
-  // the block's end or a scan that ran out.
-  bool DecodeBlock(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block);
 
+  // One block of a coded unit, as DecodeBlocks reads it.
+  struct BlockPlan {
+    const mxcpcHuffmanTree* dc = nullptr;
+    const mxcpcHuffmanTree* ac = nullptr;
+    int component = 0;       // which DC predictor the block chains from
+    bool recordDc = true;    // while recording: its DC code and value go into the bits too
+    bool endsPiece = false;  // while recording: the piece of bits is closed after this block
+  };
   enum class Recorded { kFailed, kExact, kInexact };
-  // Recording: between BeginRecording and EndRecording every bit the decoder consumes is appended to
-  // `bits`, except what a block decoded with recordDc false spends on its DC code and value. Bits
-  // wait in the bit buffer and go out in one piece before each refill and at FlushRecording (call it
-  // before closing a piece of `bits`).
-  void BeginRecording(BitWordWriter& bits) {
-    recorder_ = &bits;
-    recordMark_ = bitCount_;
-  }
-  void FlushRecording() {
-    const int n = recordMark_ - bitCount_;  // 0..64: a refill can fill all 64 bits
-    if (n > 0 && recorder_ != nullptr) {
-      const uint64_t pending = bitBuffer_ >> bitCount_;  // n > 0, so bitCount_ < 64
-      if (n == 64) {
-        recorder_->Put(pending >> 32, 32);
-        recorder_->Put(pending & 0xFFFFFFFFu, 32);
-      } else {
-        recorder_->Put(pending & ((uint64_t{1} << n) - 1), n);
-      }
-    }
-    recordMark_ = bitCount_;
-  }
-  void EndRecording() {
-    FlushRecording();
-    recorder_ = nullptr;
-  }
-  // DecodeBlock while recording: the DC code and value are recorded only when recordDc, then every
-  // AC code with its value. kExact: these are the bits a baseline coder with the
-  // same tables writes for the block's coefficients (and the DC difference to the previous block's
-  // coefficient). kInexact: the block decoded, but its bits are not those (a zero run not followed by a
-  // value, a block that ends on zeros without end-of-block code, a DC value that wrapped in 16 bits);
-  // the recorded bits are then of no use. kFailed: as DecodeBlock's false.
-  Recorded DecodeBlockRecorded(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred,
-                               int16_t* block, bool recordDc);
+  // Decodes `count` blocks (1..6) in the plan's order into out (64 natural-order values each, block
+  // after block); predictors are indexed by component and become each block's DC. kFailed on an
+  // invalid code, a value size above the baseline limits, an AC run past a block's end or a scan that
+  // ran out.
+  // With `bits`, every bit read is recorded into it (except the DC code and value of a block without
+  // recordDc) and a piece is closed after each block with endsPiece, its length going to *pieces++.
+  // kExact: these are the bits a baseline coder with the same tables writes for the blocks'
+  // coefficients (and the DC differences). kInexact: the blocks decoded, but their bits are not those
+  // (a zero run not followed by a value, a block that ends on zeros without end-of-block code, a DC
+  // value that wrapped in 16 bits); the recorded bits are then of no use. Without `bits`, kExact or
+  // kFailed.
+  Recorded DecodeBlocks(const BlockPlan* plan, int count, int16_t* predictors, int16_t* out, BitWordWriter* bits,
+                        uint32_t* pieces);
 
  private:
-  // Longest AC code plus its value: with this many bits buffered a coefficient needs no further checks.
-  static constexpr int kMaxCodeBits = 16 + kMaxAcSize;
-
   static int Extend(int bits, int size) { return bits >= (1 << (size - 1)) ? bits : bits + 1 - (1 << size); }
-  // Compilers turn this into one load and a byte swap.
   static uint64_t LoadBigEndian64(const uint8_t* p) {
+#if defined(__GNUC__) || defined(__clang__)
+    uint64_t v;  // one load and a byte swap (the loop below is not always recognised as one)
+    std::memcpy(&v, p, sizeof v);
+    return __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_bswap64(v) : v;
+#else
     uint64_t v = 0;
     for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
     return v;
+#endif
   }
 
-  // Refill; while recording, the consumed bits still in the buffer are recorded first.
-  void Fill() {
-    if (recorder_ != nullptr) {
-      FlushRecording();
-      FillBits();
-      recordMark_ = bitCount_;
-    } else {
-      FillBits();
-    }
-  }
-  void FillBits();
-  uint32_t Peek16() const;
-  int DecodeSymbol(const mxcpcHuffmanTree& tree, int* length);  // -1 on failure
+  struct BitState {
+    uint64_t acc;
+    int count;
+    uint32_t next;
+  };
+  struct LongCode {
+    BitState state;
+    int symbol;
+    int value;
+  };
+  void BeginInterval(const uint8_t* from);
+  BitState FillBytes(BitState s) const;
+  BitState Refill(BitState s) const;
+  LongCode DecodeLong(const mxcpcHuffmanTree& tree, BitState s, int maxSize) const;
+  uint64_t PlainBits(uint64_t at) const;
+  void RecordPlain(BitWordWriter& bits, uint64_t from, uint64_t to) const;
   template <bool kRecord>
-  Recorded Decode(const mxcpcHuffmanTree& dc, const mxcpcHuffmanTree& ac, int16_t& pred, int16_t* block,
-                  bool recordDc);
-  bool Receive(int size, int& value);
+  Recorded Decode(const BlockPlan* plan, int count, int16_t* predictors, int16_t* out, BitWordWriter* bits,
+                  uint32_t* pieces);
 
   std::array<std::unique_ptr<mxcpcHuffmanTree>, 8> trees_;  // class * 4 + number
   std::array<StandardTable, 8> standard_{};
   std::array<std::unique_ptr<std::array<uint16_t, 64>>, 4> quant_;
 
-  const uint8_t* pos_ = nullptr;
+  // The restart interval being read, its stuffing removed, then kPlainSlack zero bytes. The bytes from
+  // its marker to the end of the scan may be read past its data as zeros.
+  static constexpr size_t kPlainSlack = 16;
+  std::vector<uint8_t> plain_;
+  uint32_t plainLength_ = 0;
+  uint32_t padLength_ = 0;
+  uint32_t next_ = 0;  // the next byte of plain_ (or of the padding past it) for the bit buffer
+  const uint8_t* marker_ = nullptr;  // where the interval's data ends in the scan: a marker or the end
   const uint8_t* end_ = nullptr;
-  uint64_t bitBuffer_ = 0;  // the low bitCount_ bits are unread
+  uint64_t acc_ = 0;  // the top bitCount_ bits are unread; the bits below may be those of the next byte
   int bitCount_ = 0;
-  bool atMarker_ = false;
-  uint32_t padBytes_ = 0;   // bytes past the marker that may still be read as zeros
-  uint32_t padded_ = 0;     // zero bytes put into the buffer since the marker
-  BitWordWriter* recorder_ = nullptr;
-  int recordMark_ = 0;  // the bits of the buffer from bitCount_ up to here are consumed, not yet recorded
 };
 
 }  // namespace mxm

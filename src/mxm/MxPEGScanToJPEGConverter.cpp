@@ -2,6 +2,7 @@
 #include "mxm/MxPEGScanToJPEGConverter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -82,7 +83,7 @@ void MxPEGScanToJPEGConverter::ConvertFrame(const mxmUndecodedMxPEGFrameDescript
       return;
     if (!PrepareStore(frame.tileColumns, frame.tileRows)) return;
     ExpressStoreInFrameTables();
-    BeginScan(frame.scanData, frame.scanLength);
+    if (!BeginScan(frame.scanData, frame.scanLength)) return;
     if (!DecodeUnits(frame, layout)) return;
     WritePicture(frame.width, frame.height);
   } catch (...) {
@@ -113,6 +114,9 @@ bool MxPEGScanToJPEGConverter::SetUpSlots(const mxmUndecodedMxPEGFrameDescriptor
     slot.ac = HuffmanTree(1, c.acTable);
     slot.quant = QuantTable(c.quantTable);
     if (slot.dc == nullptr || slot.ac == nullptr || slot.quant == nullptr) return false;
+    // Blocks 0, 4 and 5 chain their DC across tiles, so their DC codes are written when the picture is
+    // assembled; the luma piece ends after block 3, the Cb and Cr pieces after their blocks.
+    plans_[s] = BlockPlan{slot.dc, slot.ac, slot.component, s >= 1 && s <= 3, s >= 3};
   }
   for (int c = 0; c < 3; ++c)
     std::memcpy(outputQuant_[c].data(), QuantTable(frame.components[c].quantTable), 64 * sizeof(uint16_t));
@@ -207,27 +211,33 @@ bool MxPEGScanToJPEGConverter::DecodeUnits(const mxmUndecodedMxPEGFrameDescripto
   const size_t tiles = static_cast<size_t>(storeColumns_) * storeRows_;
   if (frame.tileMap == nullptr) tileCache_.Resize(tiles);  // every tile comes anew: drop all kept bits
   const bool record = TablesMatchOutput(frame);
-  auto sent = [&](size_t t) {
-    if (frame.tileMap == nullptr) return true;
-    const size_t byte = t / 8;
-    return byte < mapBytes && (frame.tileMap[byte] & (0x80u >> (t % 8))) != 0;
+  // The first tile sent at or after t, or `tiles`.
+  auto nextSent = [&](size_t t) {
+    if (frame.tileMap == nullptr) return t;
+    while (t < tiles && t / 8 < mapBytes) {
+      const unsigned bits = (frame.tileMap[t / 8] << (t % 8)) & 0xFFu;
+      if (bits != 0) return std::min(tiles, t + static_cast<size_t>(std::countl_zero(static_cast<uint8_t>(bits))));
+      t = (t / 8 + 1) * 8;
+    }
+    return tiles;
   };
-  size_t t = 0;
-  while (t < tiles && !sent(t)) ++t;
+  for (const int s : {0, 4, 5}) {  // the tables a tile reads: luminance, Cb, Cr (often Cr's are Cb's)
+    if (s == 5 && plans_[5].dc == plans_[4].dc && plans_[5].ac == plans_[4].ac) break;
+    plans_[s].dc->Prefetch();
+    plans_[s].ac->Prefetch();
+  }
+  size_t t = nextSent(0);
+  if (t < tiles) PrefetchForWrite(&store_[t * kCoefficientsPerTile], kCoefficientsPerTile * sizeof(int16_t));
   while (t < tiles) {
-    size_t next = t + 1;
-    while (next < tiles && !sent(next)) ++next;
+    const size_t next = nextSent(t + 1);
     // The store is far larger than the caches: ask for the next tile's lines while this one decodes.
     if (next < tiles) PrefetchForWrite(&store_[next * kCoefficientsPerTile], kCoefficientsPerTile * sizeof(int16_t));
     int16_t* tile = &store_[t * kCoefficientsPerTile];
     tileCache_.MarkChanged(t);  // before decoding: a failure may leave the tile half written
     if (record) {
       if (!DecodeTileRecorded(t, tile, predictors)) return false;
-    } else {
-      for (int s = 0; s < 6; ++s) {
-        const BlockSlot& slot = slots_[s];
-        if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64)) return false;
-      }
+    } else if (DecodeBlocks(plans_.data(), 6, predictors, tile, nullptr, nullptr) == Recorded::kFailed) {
+      return false;
     }
     if (next < tiles && !endOfUnit()) return false;
     t = next;
@@ -253,24 +263,9 @@ bool MxPEGScanToJPEGConverter::TablesMatchOutput(const mxmUndecodedMxPEGFrameDes
 bool MxPEGScanToJPEGConverter::DecodeTileRecorded(size_t index, int16_t* tile, int16_t* predictors) {
   BitWordWriter bits(tileCache_.RecordingArea());
   uint32_t pieces[3] = {0, 0, 0};
-  bool exact = true;
-  BeginRecording(bits);
-  for (int s = 0; s < 6; ++s) {
-    const BlockSlot& slot = slots_[s];
-    const Recorded r = DecodeBlockRecorded(*slot.dc, *slot.ac, predictors[slot.component], tile + s * 64,
-                                           s >= 1 && s <= 3);
-    if (r == Recorded::kFailed) {
-      EndRecording();
-      return false;
-    }
-    exact = exact && r == Recorded::kExact;
-    if (s >= 3) {
-      FlushRecording();
-      pieces[s - 3] = bits.ClosePiece();
-    }
-  }
-  EndRecording();
-  if (exact) tileCache_.CommitRecorded(index, bits.Position(), pieces[0], pieces[1], pieces[2], tile);
+  const Recorded r = DecodeBlocks(plans_.data(), 6, predictors, tile, &bits, pieces);
+  if (r == Recorded::kFailed) return false;
+  if (r == Recorded::kExact) tileCache_.CommitRecorded(index, bits.Position(), pieces[0], pieces[1], pieces[2], tile);
   return true;
 }
 
@@ -282,7 +277,7 @@ bool MxPEGScanToJPEGConverter::DecodeUnit422(int32_t unitRow, int32_t unitColumn
     const BlockSlot& slot = slots_[s];
     int16_t* target = s < 2 ? tile + ((odd ? 2 : 0) + s) * 64 : tile + (4 + (s - 2)) * 64;
     int16_t* block = (s >= 2 && odd) ? scratch_ : target;
-    if (!DecodeBlock(*slot.dc, *slot.ac, predictors[slot.component], block)) return false;
+    if (DecodeBlocks(&plans_[s], 1, predictors, block, nullptr, nullptr) == Recorded::kFailed) return false;
     if (s >= 2) {
       ConvertChroma(block, target, slot.quant, odd);
       pendingChroma_[static_cast<size_t>(unitColumn) * 2 + (s - 2)] = odd ? 0 : 1;

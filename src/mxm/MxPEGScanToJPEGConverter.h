@@ -91,6 +91,8 @@ class MxPEGScanToJPEGConverter : public MxPEGScanDecoderCore {
   int32_t storeRows_ = 0;
   int slotCount_ = 0;
   std::array<BlockSlot, 6> slots_{};
+  // The slots as the decoder reads them; a 4:2:0 tile is recorded in the cache's three pieces.
+  std::array<BlockPlan, 6> plans_{};
   std::array<std::array<uint16_t, 64>, 3> outputQuant_{};  // per component: the frame's tables
   std::array<std::array<uint16_t, 64>, 3> storeQuant_{};   // per component: the store's tables
   bool storeQuantValid_ = false;  // false: the store holds nothing yet (new allocation)

@@ -63,6 +63,7 @@ void mxcpcHuffmanTree::Place(uint32_t code, int length, uint8_t symbol, int from
 // Every pattern that starts with a code decodes to it; the rest (length 0) are the patterns the tree
 // walk ends at the sentinel for. A code of up to kLookupBits bits fills its range of the primary table;
 // a longer one fills its range of the subtable of its first kLookupBits bits, an inner node of the tree.
+// Codes whose value bits follow within kFastBits also fill their range of the combined table.
 void mxcpcHuffmanTree::BuildTables(const std::vector<Leaf>& leaves) {
   primary_.fill(0);
   fastAc_.fill(0);
@@ -73,22 +74,25 @@ void mxcpcHuffmanTree::BuildTables(const std::vector<Leaf>& leaves) {
       lastPrefix = leaf.code >> (leaf.length - kLookupBits), ++prefixes;
   subtables_.reserve(static_cast<size_t>(prefixes) << kSubBits);
   for (const Leaf& leaf : leaves) {
+    const int size = leaf.symbol & 15;
+    if (size <= 10 && leaf.length + size <= kFastBits) {
+      // The value bits follow the code inside the same kFastBits (EXTEND, T.81 F.2.2.1); sizes above
+      // the baseline AC limit stay out, so that the decoder's check on the slower path catches them.
+      const int spare = kFastBits - leaf.length;
+      for (uint32_t bits = leaf.code << spare; bits < (leaf.code + 1) << spare; ++bits) {
+        int value = 0;
+        if (size != 0) {
+          const int raw = static_cast<int>((bits >> (spare - size)) & ((1u << size) - 1));
+          value = raw >= (1 << (size - 1)) ? raw : raw + 1 - (1 << size);
+        }
+        fastAc_[bits] = static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | (leaf.symbol << 8) |
+                        (size != 0 ? kFastValue : 0) | (leaf.length + size);
+      }
+    }
     if (leaf.length <= kLookupBits) {
       const int spare = kLookupBits - leaf.length;
-      const int size = leaf.symbol & 15;
-      for (uint32_t bits = leaf.code << spare; bits < (leaf.code + 1) << spare; ++bits) {
+      for (uint32_t bits = leaf.code << spare; bits < (leaf.code + 1) << spare; ++bits)
         primary_[bits] = (static_cast<uint32_t>(leaf.length) << 8) | leaf.symbol;
-        if (size <= 10 && leaf.length + size <= kLookupBits) {
-          // The value bits follow the code inside the same kLookupBits (EXTEND, T.81 F.2.2.1).
-          int value = 0;
-          if (size != 0) {
-            const int raw = static_cast<int>((bits >> (spare - size)) & ((1u << size) - 1));
-            value = raw >= (1 << (size - 1)) ? raw : raw + 1 - (1 << size);
-          }
-          fastAc_[bits] = static_cast<int32_t>(static_cast<uint32_t>(value) << 16) | (leaf.symbol << 8) |
-                          (leaf.length + size);
-        }
-      }
       continue;
     }
     const uint32_t prefix = leaf.code >> (leaf.length - kLookupBits);
@@ -101,6 +105,13 @@ void mxcpcHuffmanTree::BuildTables(const std::vector<Leaf>& leaves) {
     const uint32_t rest = leaf.code & ((1u << (leaf.length - kLookupBits)) - 1);
     for (uint32_t bits = rest << spare; bits < (rest + 1) << spare; ++bits) subtable[bits] = Code{leaf.length, leaf.symbol};
   }
+}
+
+void mxcpcHuffmanTree::Prefetch() const {
+#if defined(__GNUC__) || defined(__clang__)
+  for (size_t i = 0; i < sizeof fastAc_; i += 64) __builtin_prefetch(reinterpret_cast<const char*>(fastAc_.data()) + i);
+  for (size_t i = 0; i < sizeof primary_; i += 64) __builtin_prefetch(reinterpret_cast<const char*>(primary_.data()) + i);
+#endif
 }
 
 int mxcpcHuffmanTree::DecodeBits(uint32_t bits, int count) const {

@@ -50,10 +50,17 @@ class mxcpcHuffmanTree {
     return subtables_[((e & 0xFFFFu) << kSubBits) | (bits16 & ((1u << kSubBits) - 1))];
   }
 
-  // Code and value together for the short AC codes: `bits9` are the next kLookupBits scan bits. When
-  // the code and its value bits (symbol read as run << 4 | size) both fit in them, gives
-  // value << 16 | symbol << 8 | total bits (1..9); else 0 and the caller takes Decode's path.
-  int32_t FastAc(uint32_t bits9) const { return fastAc_[bits9]; }
+  // Code and value together for the short codes: `bits` are the next kFastBits scan bits. When the
+  // code and its value bits (symbol read as run << 4 | size) both fit in them, gives
+  // value << 16 | symbol << 8 | kFastValue when size > 0 | total bits (1..kFastBits); else 0 and the
+  // caller takes Decode's path.
+  static constexpr int kFastBits = 10;
+  static constexpr int32_t kFastValue = 64;
+  int32_t FastAc(uint32_t bits) const { return fastAc_[bits]; }
+
+  // Asks for the lines of the decoding tables, ahead of a picture that finds the caches cold (the
+  // table reads otherwise wait one after another); nothing where the compiler has no such hint.
+  void Prefetch() const;
 
   // Walks the tree from the root with the given bits, most significant first; for tests.
   // Returns the symbol, or -1 when the bits lead to the sentinel or end before a leaf.
@@ -76,8 +83,8 @@ class mxcpcHuffmanTree {
 
   std::vector<Node> nodes_;
   std::array<uint32_t, 1u << kLookupBits> primary_{};
-  std::vector<Code> subtables_;
-  std::array<int32_t, 1u << kLookupBits> fastAc_{};  // (1 << kSubBits) entries per inner node at depth kLookupBits
+  std::vector<Code> subtables_;  // (1 << kSubBits) entries per inner node at depth kLookupBits
+  std::array<int32_t, 1u << kFastBits> fastAc_{};
 };
 
 }  // namespace mxm

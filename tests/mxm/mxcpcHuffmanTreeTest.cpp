@@ -129,27 +129,29 @@ TEST(mxcpcHuffmanTreeTest, TablesDecodeEveryBitPatternAsTheTreeWalk) {
 
 // The short-code table must give what Decode and EXTEND give for the same bits, or nothing.
 TEST(mxcpcHuffmanTreeTest, ShortAcEntriesAgreeWithDecodeAndExtend) {
-  for (const uint8_t* spec : {mxm::kStdAcLuminance.data(), mxm::kStdAcChrominance.data()}) {
+  constexpr int kBits = mxm::mxcpcHuffmanTree::kFastBits;
+  for (const uint8_t* spec : {mxm::kStdAcLuminance.data(), mxm::kStdAcChrominance.data(), mxm::kStdDcLuminance.data()}) {
     const auto tree = mxm::mxcpcHuffmanTree::Build(spec);
     ASSERT_NE(tree, nullptr);
     int filled = 0;
-    for (uint32_t bits = 0; bits < 512; ++bits) {
+    for (uint32_t bits = 0; bits < (1u << kBits); ++bits) {
       const int32_t e = tree->FastAc(bits);
-      const mxm::mxcpcHuffmanTree::Code c = tree->Decode(bits << 7);
+      const mxm::mxcpcHuffmanTree::Code c = tree->Decode(bits << (16 - kBits));
       const int size = c.symbol & 15;
-      const bool fits = c.length != 0 && c.length + size <= 9;
+      const bool fits = c.length != 0 && c.length + size <= kBits;
       ASSERT_EQ(e != 0, fits) << std::hex << bits;
       if (!fits) continue;
       ++filled;
       EXPECT_EQ(e & 31, c.length + size);
+      EXPECT_EQ((e & mxm::mxcpcHuffmanTree::kFastValue) != 0, size != 0);
       EXPECT_EQ((e >> 8) & 255, c.symbol);
       int want = 0;
       if (size != 0) {
-        const int raw = static_cast<int>((bits >> (9 - c.length - size)) & ((1u << size) - 1));
+        const int raw = static_cast<int>((bits >> (kBits - c.length - size)) & ((1u << size) - 1));
         want = raw >= (1 << (size - 1)) ? raw : raw - (1 << size) + 1;
       }
       EXPECT_EQ(e >> 16, want) << std::hex << bits;
     }
-    EXPECT_GT(filled, 256);  // most patterns start with a short code and value
+    EXPECT_GT(filled, 1 << (kBits - 1));  // most patterns start with a short code and value
   }
 }
