@@ -39,6 +39,6 @@ case load in *"$filter"*)
   awk '/^load: delivered/ { split($0, a, "per channel "); split(a[2], r, "\\.\\."); slowest = r[1] + 0 }
        /^load: CPU per stream-second/ { cpu = $5 }
        END { printf "load row: slowest channel %.2f pictures/s of 10 requested, %s ms CPU per stream-second: target 100%% delivered %s\n",
-             slowest, cpu, slowest >= 9.95 ? "met" : "MISSED" }' "$build/load.txt"
+             slowest, cpu, (slowest >= 9.95 ? "met" : "MISSED") }' "$build/load.txt"
   ;;
 esac
