@@ -11,8 +11,6 @@
 // For the slow paths of the block decoder: kept out of its loop, so that the loop's state fits in registers.
 #if defined(__GNUC__) || defined(__clang__)
 #define MXM_NOINLINE __attribute__((noinline))
-#elif defined(_MSC_VER)
-#define MXM_NOINLINE __declspec(noinline)
 #else
 #define MXM_NOINLINE
 #endif
