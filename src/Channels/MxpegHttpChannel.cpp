@@ -47,8 +47,6 @@ bool CMxpegHttpChannel::StreamVideo() {
     } catch (...) {
         return false;
     }
-    picture_.clear();
-    announced_ = 0;
     sample_.Abandon();
     PictureWatch watch(*this);
     uint32_t refusedSeen = 0;
@@ -83,34 +81,18 @@ bool CMxpegHttpChannel::StreamVideo() {
 }
 
 void CMxpegHttpChannel::BeginPicture(uint32_t totalBytes, int32_t width, int32_t height) {
-    picture_.clear();
-    announced_ = totalBytes;
-    // A picture of 0 bytes is none; a host that gives no sample gets none of this picture either.
-    if (totalBytes == 0 || !sample_.Begin(driver_, totalBytes, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                                          kDriverName))
-        sample_.Abandon();
+    // A host that gives no sample gets none of this picture: its segments are then dropped.
+    sample_.Begin(driver_, totalBytes, static_cast<uint32_t>(width), static_cast<uint32_t>(height), kDriverName);
 }
 
 void CMxpegHttpChannel::AppendSegment(const uint8_t* data, uint32_t length) {
     if (length == 0 || !data) return;
-    if (announced_ != 0) {
-        sample_.Append(data, length);
-        return;
-    }
-    picture_.insert(picture_.end(), data, data + length);
+    sample_.Append(data, length);
 }
 
-void CMxpegHttpChannel::FrameComplete(int32_t width, int32_t height) {
-    if (announced_ != 0) {
-        announced_ = 0;
-        if (sample_.Filled() != 0) sample_.Deliver(this);
-        sample_.Abandon();
-        return;
-    }
-    if (picture_.empty()) return;
-    DeliverPicture(driver_, this, picture_.data(), static_cast<uint32_t>(picture_.size()),
-                   static_cast<uint32_t>(width), static_cast<uint32_t>(height), kDriverName);
-    picture_.clear();
+void CMxpegHttpChannel::FrameComplete(int32_t, int32_t) {
+    if (sample_.Filled() != 0) sample_.Deliver(this);
+    sample_.Abandon();
 }
 
 }  // namespace velmora

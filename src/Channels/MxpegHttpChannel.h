@@ -2,7 +2,6 @@
 // through a fresh parser per connection; the converter's pictures reach the host like MJPEG ones.
 // Everything runs on the channel's capture thread.
 #pragma once
-#include <vector>
 
 #include "Channels/HttpChannelBase.h"
 #include "Channels/MediaReceiver.h"
@@ -24,10 +23,8 @@ public:
 
 private:
     // The converter announces each picture's size first: its segments go straight into the host's
-    // sample. Without an announcement they are collected in picture_ and copied over at the end.
+    // sample, which FrameComplete delivers.
     PictureSample sample_;
-    uint32_t announced_ = 0;
-    std::vector<uint8_t> picture_;
     uint32_t samplingFailures_ = 0;  // throttle of the message on frames in a sampling not converted
 };
 
